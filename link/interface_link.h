@@ -1,0 +1,53 @@
+// The serial link with the Tolmar board: discovery and the two handshakes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "link/serial_control.h"
+
+namespace varnel {
+
+class InterfaceLink {
+  public:
+    // Every access to the control goes through this accessor, fetched afresh each time.
+    using ControlAccessor = std::function<SerialControl&()>;
+
+    static constexpr int kMaxPolls = 5000;
+    static constexpr unsigned char kProbe = 0xFF;
+    static constexpr unsigned char kAck = 0xF0;
+    static constexpr unsigned char kCommandHeader = 0xAA;
+    static constexpr unsigned char kInputRequest = 0xCC;
+    static constexpr const char* kLineSettings = "9600,N,8,1";
+
+    explicit InterfaceLink(ControlAccessor control);
+
+    // 0 before any probe, -1 while a probe runs or after a failed one, 1 or 2 once a board
+    // answered.
+    int16_t PuertoActivo() const { return puertoActivo_; }
+    // The input byte of the last acknowledged input handshake, 0 until then.
+    int16_t Entradas() const { return entradas_; }
+
+    // Polls InBufferCount at most 5000 times; true when exactly one byte is waiting before the
+    // 5000th poll.
+    bool EsperarRespuesta();
+
+    int16_t ConectarCOM1();
+    int16_t ConectarCOM2();
+    int16_t Conectar();
+
+    bool EnviarOrden(int16_t orden);
+    bool LeerEntradas();
+
+  private:
+    int16_t probe(int16_t port);
+    bool linkUp() const { return puertoActivo_ != 0 && puertoActivo_ != -1; }
+    // Waits for one byte and reads it; false when the answer is missing or not exactly 0xF0.
+    bool acknowledged();
+
+    ControlAccessor control_;
+    int16_t puertoActivo_ = 0;
+    int16_t entradas_ = 0;
+};
+
+}  // namespace varnel

@@ -1,0 +1,277 @@
+#include "link/posix_serial_control.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <sstream>
+#include <utility>
+#include <vector>
+
+namespace varnel {
+
+namespace {
+
+std::string errorText(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+            return "no such port";
+        case EACCES:
+        case EBUSY:
+        case EPERM:
+        case EWOULDBLOCK:
+            return "port busy or not permitted";
+        case EIO:
+        case ENXIO:
+            return "device disconnected";
+        default:
+            return std::strerror(error);
+    }
+}
+
+speed_t speedFor(int baud) {
+    switch (baud) {
+        case 110:
+            return B110;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B0;
+    }
+}
+
+std::vector<std::string> splitFields(const std::string& text) {
+    std::vector<std::string> fields;
+    std::string field;
+    std::istringstream in(text);
+    while (std::getline(in, field, ',')) fields.push_back(field);
+    if (!text.empty() && text.back() == ',') fields.emplace_back();
+    return fields;
+}
+
+bool parseWhole(const std::string& text, int& value) {
+    if (text.empty() || text.size() > 7) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+LineSettings parseLineSettings(const std::string& text) {
+    const auto bad = [&text](const char* why) -> SerialError {
+        return SerialError("invalid line settings \"" + text + "\": " + why);
+    };
+    const std::vector<std::string> fields = splitFields(text);
+    if (fields.size() != 4) throw bad("expected baud,parity,data,stop");
+    LineSettings settings;
+    if (!parseWhole(fields[0], settings.baud) || speedFor(settings.baud) == B0)
+        throw bad("unsupported baud rate");
+    if (fields[1].size() != 1) throw bad("parity must be N, E or O");
+    settings.parity = fields[1][0];
+    if (settings.parity >= 'a' && settings.parity <= 'z') settings.parity -= 'a' - 'A';
+    if (settings.parity != 'N' && settings.parity != 'E' && settings.parity != 'O')
+        throw bad("parity must be N, E or O");
+    if (!parseWhole(fields[2], settings.dataBits) || settings.dataBits < 5 || settings.dataBits > 8)
+        throw bad("data bits must be 5 to 8");
+    if (!parseWhole(fields[3], settings.stopBits) || settings.stopBits < 1 || settings.stopBits > 2)
+        throw bad("stop bits must be 1 or 2");
+    return settings;
+}
+
+std::string PosixSerialControl::linuxPortPath(int16_t port) {
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+PosixSerialControl::PosixSerialControl(PortPaths paths) : paths_(std::move(paths)) {}
+
+PosixSerialControl::~PosixSerialControl() {
+    closePort();
+}
+
+void PosixSerialControl::fail(const std::string& what, int error) const {
+    std::string where = "serial port " + std::to_string(port_);
+    if (!openPath_.empty()) where += " (" + openPath_ + ")";
+    throw SerialError(where + ": " + what + ": " + errorText(error));
+}
+
+void PosixSerialControl::requireOpen(const char* operation) const {
+    if (fd_ < 0)
+        throw SerialError("serial port " + std::to_string(port_) + ": " + operation +
+                          ": port is not open");
+}
+
+void PosixSerialControl::CommPort(int16_t port) {
+    if (fd_ >= 0)
+        throw SerialError("serial port " + std::to_string(port_) +
+                          ": cannot change the port number while the port is open");
+    if (port < 1) throw SerialError("invalid port number " + std::to_string(port));
+    port_ = port;
+}
+
+void PosixSerialControl::Settings(const std::string& settings) {
+    settings_ = parseLineSettings(settings);
+    if (fd_ >= 0) applySettings();
+}
+
+void PosixSerialControl::InputLen(int16_t length) {
+    if (length < 0) throw SerialError("invalid input length " + std::to_string(length));
+    inputLen_ = length;
+}
+
+void PosixSerialControl::PortOpen(bool open) {
+    if (!open) {
+        closePort();
+        return;
+    }
+    if (fd_ >= 0) throw SerialError("serial port " + std::to_string(port_) + ": already open");
+    openPath_ = paths_(port_);
+    fd_ = ::open(openPath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+        const int error = errno;
+        fail("cannot open", error);
+    }
+    try {
+        // TIOCEXCL keeps other openers out, but root passes through it; the lock covers that.
+        if (::ioctl(fd_, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
+            fail("TIOCEXCL", errno);
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+            fail("cannot lock", errno == EWOULDBLOCK ? EBUSY : errno);
+        applySettings();
+    } catch (...) {
+        closePort();
+        throw;
+    }
+}
+
+void PosixSerialControl::applySettings() {
+    termios tio{};
+    if (::tcgetattr(fd_, &tio) != 0) fail("not a serial port", errno == ENOTTY ? ENODEV : errno);
+    ::cfmakeraw(&tio);
+    const speed_t speed = speedFor(settings_.baud);
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CLOCAL | CREAD;
+    switch (settings_.dataBits) {
+        case 5:
+            tio.c_cflag |= CS5;
+            break;
+        case 6:
+            tio.c_cflag |= CS6;
+            break;
+        case 7:
+            tio.c_cflag |= CS7;
+            break;
+        default:
+            tio.c_cflag |= CS8;
+            break;
+    }
+    if (settings_.parity != 'N') tio.c_cflag |= PARENB;
+    if (settings_.parity == 'O') tio.c_cflag |= PARODD;
+    if (settings_.stopBits == 2) tio.c_cflag |= CSTOPB;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) fail("cannot apply line settings", errno);
+}
+
+void PosixSerialControl::closePort() {
+    if (fd_ < 0) return;
+    ::close(fd_);  // also releases the lock
+    fd_ = -1;
+}
+
+void PosixSerialControl::Output(const std::string& bytes) {
+    requireOpen("Output");
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            // The transmit buffer is full: give the line a moment to drain, but never hang.
+            pollfd p{fd_, POLLOUT, 0};
+            const int ready = ::poll(&p, 1, 1000);
+            if (ready > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) continue;
+            if (ready > 0) fail("Output", EIO);
+            fail("Output: transmit timed out", ETIMEDOUT);
+        }
+        fail("Output", n < 0 ? errno : EIO);
+    }
+}
+
+int PosixSerialControl::waitingBytes() {
+    int count = 0;
+    if (::ioctl(fd_, FIONREAD, &count) != 0) fail("InBufferCount", errno);
+    return count;
+}
+
+std::string PosixSerialControl::Input() {
+    requireOpen("Input");
+    const int waiting = waitingBytes();
+    if (waiting <= 0) return {};
+    const size_t wanted = inputLen_ == 0
+                              ? static_cast<size_t>(waiting)
+                              : std::min<size_t>(waiting, static_cast<size_t>(inputLen_));
+    std::string bytes(wanted, '\0');
+    size_t got = 0;
+    while (got < wanted) {
+        const ssize_t n = ::read(fd_, bytes.data() + got, wanted - got);
+        if (n > 0) {
+            got += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) fail("Input", errno);
+        // Nothing came although bytes were said to be waiting: the device went away.
+        if (got == 0) fail("Input", EIO);
+        break;
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+int16_t PosixSerialControl::InBufferCount() {
+    requireOpen("InBufferCount");
+    int count = waitingBytes();
+    if (count == 0) {
+        const auto deadline = std::chrono::steady_clock::now() + kEmptyPollWait;
+        while (count == 0 && std::chrono::steady_clock::now() < deadline) count = waitingBytes();
+    }
+    return static_cast<int16_t>(std::min(count, static_cast<int>(INT16_MAX)));
+}
+
+}  // namespace varnel

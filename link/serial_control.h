@@ -1,0 +1,37 @@
+// The serial-port control through which the link talks to the board.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace varnel {
+
+// Raised by a control that cannot carry out an operation.
+class SerialError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Exactly the operations the link uses, named after the properties of a serial control.
+// Bytes travel as std::string, one char per byte.
+class SerialControl {
+  public:
+    virtual ~SerialControl() = default;
+
+    // Selects the port that the next opening uses.
+    virtual void CommPort(int16_t port) = 0;
+    virtual int16_t CommPort() const = 0;
+    // Line settings "baud,parity,data,stop", applied when the port opens.
+    virtual void Settings(const std::string& settings) = 0;
+    // 0: every Input read returns every byte waiting.
+    virtual void InputLen(int16_t length) = 0;
+    virtual bool PortOpen() const = 0;
+    virtual void PortOpen(bool open) = 0;
+    virtual void Output(const std::string& bytes) = 0;
+    // The bytes waiting; they leave the receive buffer.
+    virtual std::string Input() = 0;
+    virtual int16_t InBufferCount() = 0;
+};
+
+}  // namespace varnel

@@ -1,0 +1,201 @@
+// The POSIX serial control on a pseudo-terminal, alone and with the simulated board.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "link/interface_link.h"
+#include "link/posix_serial_control.h"
+#include "tests/support/fake_serial_control.h"
+#include "tests/support/pty_board.h"
+
+namespace varnel::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Line = std::vector<PtyBoard::LineByte>;
+
+PtyBoard::LineByte out(int b) {
+    return {false, static_cast<unsigned char>(b)};
+}
+PtyBoard::LineByte in(int b) {
+    return {true, static_cast<unsigned char>(b)};
+}
+
+// The control with port 1 mapped to the board's pty and every other port to a missing device.
+struct OnPty : ::testing::Test {
+    PtyBoard board;
+    PosixSerialControl control{[this](int16_t port) {
+        return port == 1 ? board.path() : std::string("/nonexistent/ttyVARNEL");
+    }};
+    InterfaceLink link{[this]() -> SerialControl& { return control; }};
+
+    void open() {
+        control.CommPort(1);
+        control.Settings("9600,N,8,1");
+        control.InputLen(0);
+        control.PortOpen(true);
+    }
+};
+
+TEST(LineSettingsText, ParsesWhatItCanHonourAndRejectsTheRest) {
+    const LineSettings s = parseLineSettings("9600,N,8,1");
+    EXPECT_EQ(s.baud, 9600);
+    EXPECT_EQ(s.parity, 'N');
+    EXPECT_EQ(s.dataBits, 8);
+    EXPECT_EQ(s.stopBits, 1);
+    EXPECT_EQ(parseLineSettings("19200,e,7,2").parity, 'E');
+    for (const char* bad : {"", "9600", "9600,N,8", "9600,N,8,1,0", "9601,N,8,1", "9600,X,8,1",
+                            "9600,M,8,1", "9600,N,9,1", "9600,N,8,1.5", "9600,N,8,3", " 9600,N,8,1",
+                            "-9600,N,8,1", "9600,,8,1", "9600,N,8,"}) {
+        EXPECT_THROW(parseLineSettings(bad), SerialError) << '"' << bad << '"';
+    }
+}
+
+TEST_F(OnPty, OpensRawWithTheSettingsAndExclusively) {
+    open();
+    ASSERT_TRUE(control.PortOpen());
+    const int probe = ::open(board.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(probe, 0) << "the board's own descriptor keeps the slave reachable as root";
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(probe, &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), B9600);
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS));
+    EXPECT_TRUE(tio.c_cflag & CLOCAL);
+    EXPECT_TRUE(tio.c_cflag & CREAD);
+    EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO));
+    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL));
+    ::close(probe);
+
+    PosixSerialControl second{[this](int16_t) { return board.path(); }};
+    EXPECT_THROW(second.PortOpen(true), SerialError) << "a port in use is refused";
+    control.PortOpen(false);
+    EXPECT_FALSE(control.PortOpen());
+    EXPECT_NO_THROW(second.PortOpen(true)) << "closing releases it";
+}
+
+TEST_F(OnPty, RefusesWhatARealControlRefuses) {
+    EXPECT_THROW(control.Settings("9600,N,8"), SerialError);
+    EXPECT_THROW(control.Output(bytes({0xAA})), SerialError) << "not open";
+    EXPECT_THROW(control.Input(), SerialError) << "not open";
+    EXPECT_THROW(control.InBufferCount(), SerialError) << "not open";
+    open();
+    EXPECT_THROW(control.CommPort(2), SerialError) << "port number of an open port";
+    EXPECT_EQ(control.CommPort(), 1);
+    EXPECT_THROW(control.PortOpen(true), SerialError) << "already open";
+    control.PortOpen(false);
+    EXPECT_NO_THROW(control.CommPort(2));
+    try {
+        control.PortOpen(true);
+        FAIL() << "a missing device opened";
+    } catch (const SerialError& e) {
+        EXPECT_NE(std::string(e.what()).find("no such port"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(control.PortOpen());
+}
+
+TEST_F(OnPty, NotATerminalIsRefusedAndLeftClosed) {
+    PosixSerialControl onFile{[](int16_t) { return std::string("/dev/null"); }};
+    EXPECT_THROW(onFile.PortOpen(true), SerialError);
+    EXPECT_FALSE(onFile.PortOpen());
+}
+
+TEST_F(OnPty, DiscoveryAndBothHandshakesMatchTheWorkedExamples) {
+    board.setInput(0x05);
+    EXPECT_EQ(link.Conectar(), 1);
+    EXPECT_TRUE(link.EnviarOrden(35));
+    EXPECT_TRUE(link.LeerEntradas());
+    EXPECT_EQ(link.Entradas(), 5);
+    EXPECT_TRUE(link.EnviarOrden(0));
+    EXPECT_EQ(board.line(), (Line{out(0xFF), in(0xF0),                       //
+                                  out(0xAA), in(0xF0), out(0x23), in(0xF0),  //
+                                  out(0xCC), in(0x05), out(0x05), in(0xF0),  //
+                                  out(0xAA), in(0xF0), out(0x00), in(0xF0)}));
+    EXPECT_EQ(board.commands(), (std::vector<unsigned char>{0x23, 0x00}));
+}
+
+TEST_F(OnPty, HighBytesAndZeroTravelAsSingleBytes) {
+    ASSERT_EQ(link.Conectar(), 1);
+    for (int value : {0x00, 0x80, 0xAA, 0xCC, 0xF0, 0xFF}) {
+        board.setInput(static_cast<unsigned char>(value));
+        EXPECT_TRUE(link.LeerEntradas()) << value;
+        EXPECT_EQ(link.Entradas(), value);
+        EXPECT_TRUE(link.EnviarOrden(static_cast<int16_t>(value))) << value;
+    }
+    EXPECT_EQ(board.commands(), (std::vector<unsigned char>{0x00, 0x80, 0xAA, 0xCC, 0xF0, 0xFF}));
+}
+
+TEST_F(OnPty, PacedBoardIsStillAnsweredWithinTheWait) {
+    board.setPaced(true);
+    board.setInput(0x09);
+    ASSERT_EQ(link.Conectar(), 1);
+    EXPECT_TRUE(link.LeerEntradas());
+    EXPECT_EQ(link.Entradas(), 9);
+    EXPECT_TRUE(link.EnviarOrden(51));
+}
+
+TEST_F(OnPty, FaultyBoards) {
+    ASSERT_EQ(link.Conectar(), 1);
+    board.setWrongAnswer(0x0F);
+    EXPECT_FALSE(link.EnviarOrden(1));
+    board.setWrongAnswer(std::nullopt);
+    board.clearRecords();
+    board.setSilent(true);
+    EXPECT_FALSE(link.EnviarOrden(1));
+    EXPECT_FALSE(link.LeerEntradas());
+    EXPECT_EQ(board.received(), bytes({0xAA, 0xCC})) << "each gives up at its first missing answer";
+    board.setSilent(false);
+    EXPECT_TRUE(link.EnviarOrden(1)) << "recovers when the board answers again";
+    // Two bytes at once never end a wait early, and then stay waiting.
+    board.setDoubleAnswer(true);
+    EXPECT_FALSE(link.EnviarOrden(1));
+    EXPECT_EQ(control.InBufferCount(), 2);
+    EXPECT_EQ(control.Input(), bytes({0xF0, 0xF0}));
+}
+
+TEST_F(OnPty, AnswerLaterThanTheWaitIsMissingAndStaysWaiting) {
+    ASSERT_EQ(link.Conectar(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    board.setAnswerDelay(200ms);
+    EXPECT_FALSE(link.EnviarOrden(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+    std::this_thread::sleep_for(300ms);  // the late answer arrives
+    EXPECT_EQ(control.InBufferCount(), 1);
+}
+
+TEST_F(OnPty, EmptyWaitLastsAtLeastTwentyMillisecondsButSeesAByteAtOnce) {
+    open();
+    board.setSilent(true);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(link.EsperarRespuesta());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 20ms);
+
+    board.setSilent(false);
+    control.Output(bytes({0xFF}));
+    start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(link.EsperarRespuesta());
+    EXPECT_EQ(control.Input(), bytes({0xF0}));
+}
+
+TEST_F(OnPty, UnpluggedBoardMakesEveryAccessThrow) {
+    ASSERT_EQ(link.Conectar(), 1);
+    board.unplug();
+    EXPECT_THROW(control.Output(bytes({0xAA})), SerialError);
+    EXPECT_THROW(control.InBufferCount(), SerialError);
+    EXPECT_THROW(control.Input(), SerialError);
+    try {
+        link.EnviarOrden(0);
+        FAIL() << "no error from an unplugged board";
+    } catch (const SerialError& e) {
+        EXPECT_NE(std::string(e.what()).find("disconnected"), std::string::npos) << e.what();
+    }
+    EXPECT_NO_THROW(control.PortOpen(false));
+}
+
+}  // namespace
+}  // namespace varnel::test

@@ -1,0 +1,90 @@
+// A simulated Tolmar board on a pseudo-terminal, answering on its own thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace varnel::test {
+
+class PtyBoard {
+  public:
+    // One byte on the line, in the order it was sent.
+    struct LineByte {
+        bool fromBoard;
+        unsigned char value;
+        bool operator==(const LineByte&) const = default;
+    };
+
+    PtyBoard();
+    ~PtyBoard();
+    PtyBoard(const PtyBoard&) = delete;
+    PtyBoard& operator=(const PtyBoard&) = delete;
+
+    // The device the program opens.
+    const std::string& path() const { return slavePath_; }
+
+    // The inputs E1..E8 that the board reports.
+    void setInput(unsigned char value);
+    // Answers nothing at all.
+    void setSilent(bool silent);
+    // Answers every acknowledgement with this byte instead of 0xF0.
+    void setWrongAnswer(std::optional<unsigned char> answer);
+    // Sends every answer twice, in one write.
+    void setDoubleAnswer(bool twice);
+    // Waits this long before each answer.
+    void setAnswerDelay(std::chrono::microseconds delay);
+    // Paces every byte in both directions at 9600 baud (1.04 ms a byte).
+    void setPaced(bool paced);
+    // Closes the master side: the program's next access to the port fails.
+    void unplug();
+
+    // Every byte the board received from the program.
+    std::string received() const;
+    // Both directions, in order.
+    std::vector<LineByte> line() const;
+    // The command bytes the board accepted.
+    std::vector<unsigned char> commands() const;
+    void clearRecords();
+
+    // Waits until the board has received at least `count` bytes; false on timeout.
+    bool waitForReceived(size_t count, std::chrono::milliseconds timeout) const;
+
+  private:
+    enum class State { Idle, AwaitCommand, AwaitEcho };
+
+    void run();
+    void handle(unsigned char byte);
+    void answer(unsigned char byte);
+    void pause(std::chrono::microseconds duration) const;
+
+    int master_ = -1;
+    int slave_ = -1;  // kept open so the master never reads EIO when the program closes the port
+    int wakePipe_[2] = {-1, -1};
+    std::string slavePath_;
+    std::thread thread_;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    unsigned char input_ = 0;
+    bool silent_ = false;
+    std::optional<unsigned char> wrongAnswer_;
+    bool doubleAnswer_ = false;
+    std::chrono::microseconds delay_{0};
+    bool paced_ = false;
+    std::string received_;
+    std::vector<LineByte> line_;
+    std::vector<unsigned char> commands_;
+
+    // Touched only by the board's thread.
+    State state_ = State::Idle;
+    unsigned char sentInput_ = 0;
+};
+
+}  // namespace varnel::test

@@ -17,14 +17,6 @@ namespace varnel::test {
 namespace {
 
 using namespace std::chrono_literals;
-using Line = std::vector<PtyBoard::LineByte>;
-
-PtyBoard::LineByte out(int b) {
-    return {false, static_cast<unsigned char>(b)};
-}
-PtyBoard::LineByte in(int b) {
-    return {true, static_cast<unsigned char>(b)};
-}
 
 // The control with port 1 mapped to the board's pty and every other port to a missing device.
 struct OnPty : ::testing::Test {
@@ -112,10 +104,8 @@ TEST_F(OnPty, DiscoveryAndBothHandshakesMatchTheWorkedExamples) {
     EXPECT_TRUE(link.LeerEntradas());
     EXPECT_EQ(link.Entradas(), 5);
     EXPECT_TRUE(link.EnviarOrden(0));
-    EXPECT_EQ(board.line(), (Line{out(0xFF), in(0xF0),                       //
-                                  out(0xAA), in(0xF0), out(0x23), in(0xF0),  //
-                                  out(0xCC), in(0x05), out(0x05), in(0xF0),  //
-                                  out(0xAA), in(0xF0), out(0x00), in(0xF0)}));
+    EXPECT_EQ(board.line(), (Line{toBoard(0xFF), fromBoard(0xF0)} + commandLine(0x23) +
+                             inputLine(0x05) + commandLine(0x00)));
     EXPECT_EQ(board.commands(), (std::vector<unsigned char>{0x23, 0x00}));
 }
 

@@ -87,4 +87,24 @@ class PtyBoard {
     unsigned char sentInput_ = 0;
 };
 
+// Line traces as the board records them.
+using Line = std::vector<PtyBoard::LineByte>;
+inline PtyBoard::LineByte toBoard(int b) {
+    return {false, static_cast<unsigned char>(b)};
+}
+inline PtyBoard::LineByte fromBoard(int b) {
+    return {true, static_cast<unsigned char>(b)};
+}
+inline Line operator+(Line a, const Line& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+// One acknowledged command handshake, and one acknowledged input handshake.
+inline Line commandLine(int value) {
+    return {toBoard(0xAA), fromBoard(0xF0), toBoard(value), fromBoard(0xF0)};
+}
+inline Line inputLine(int value) {
+    return {toBoard(0xCC), fromBoard(value), toBoard(value), fromBoard(0xF0)};
+}
+
 }  // namespace varnel::test

@@ -1,0 +1,187 @@
+#include "console/form_tolmar.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QImage>
+#include <QPixmap>
+
+#include "console/display_table.h"
+#include "diagram/conexiones.h"
+
+namespace varnel {
+
+namespace {
+
+QPushButton* button(QWidget* parent, const char* caption, int left, int top, int width,
+                    int height) {
+    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
+    b->setGeometry(left, top, width, height);
+    b->setAutoDefault(false);
+    return b;
+}
+
+}  // namespace
+
+FormTolmar::FormTolmar(FormTolmarOptions options)
+    : Command1(button(this, "Subir Rampa", 152, 56, 113, 49)),
+      Command2(button(this, "Bajar Rampa", 152, 184, 113, 49)),
+      Command3(button(this, "Giro Izquierda", 24, 120, 113, 49)),
+      Command4(button(this, "Giro Derecha", 280, 120, 129, 49)),
+      Command5(button(this, "Parar TODO", 152, 120, 113, 49)),
+      Picture1(new QLabel(this)),
+      Command6(button(this, "SALIR", 16, 280, 73, 33)),
+      Command7(button(this, "Ver Conexiones", 280, 280, 137, 41)),
+      Timer1(new QTimer(this)),
+      Tolmar(options.portPaths),
+      options_(std::move(options)),
+      link_([this]() -> SerialControl& { return Tolmar; }),
+      torre_(link_),
+      guard_(*options_.errors),
+      conexiones_(std::make_unique<ConexionesHolder>()) {
+    setWindowTitle(QStringLiteral("VARNEL"));
+    setGeometry(172, 144, 707, 325);
+    setFixedSize(707, 325);
+
+    Picture1->setGeometry(424, 40, 225, 233);
+    Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Picture1->setFocusPolicy(Qt::StrongFocus);
+
+    QWidget* order[] = {Command1, Command2, Command3, Command4,
+                        Command5, Picture1, Command6, Command7};
+    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+    Command1->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
+    connect(Command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
+    connect(Command6, &QPushButton::clicked, this, [this] { Command6_Click(); });
+    connect(Command7, &QPushButton::clicked, this, [this] { Command7_Click(); });
+
+    Timer1->setTimerType(Qt::PreciseTimer);
+    Timer1->setInterval(10);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    Timer1->start();
+}
+
+FormTolmar::~FormTolmar() = default;
+
+template <typename F>
+void FormTolmar::handle(const char* name, F&& body) {
+    if (ended_) return;
+    guard_.run(name, std::forward<F>(body));
+}
+
+void FormTolmar::Form_Load() {
+    handle("Form_Load", [this] {
+        link_.Conectar();
+        torre_.Giro = 0;
+        torre_.Rampa = 0;
+        torre_.MoverTorre(torre_.Rampa + torre_.Giro);
+        loadPicture("Form_Load", "\\torre.jpg");
+    });
+}
+
+void FormTolmar::Command1_Click() {
+    handle("Command1_Click", [this] {
+        torre_.Rampa = torre_.Rampa == Module1_Torre::kRampaSubir ? 0 : Module1_Torre::kRampaSubir;
+        torre_.MoverTorre(torre_.Rampa + torre_.Giro);
+    });
+}
+
+void FormTolmar::Command2_Click() {
+    handle("Command2_Click", [this] {
+        torre_.Rampa = torre_.Rampa == Module1_Torre::kRampaBajar ? 0 : Module1_Torre::kRampaBajar;
+        torre_.MoverTorre(torre_.Rampa + torre_.Giro);
+    });
+}
+
+void FormTolmar::Command3_Click() {
+    handle("Command3_Click", [this] {
+        torre_.Giro =
+            torre_.Giro == Module1_Torre::kGiroIzquierda ? 0 : Module1_Torre::kGiroIzquierda;
+        torre_.MoverTorre(torre_.Rampa + torre_.Giro);
+    });
+}
+
+void FormTolmar::Command4_Click() {
+    handle("Command4_Click", [this] {
+        torre_.Giro = torre_.Giro == Module1_Torre::kGiroDerecha ? 0 : Module1_Torre::kGiroDerecha;
+        torre_.MoverTorre(torre_.Rampa + torre_.Giro);
+    });
+}
+
+void FormTolmar::Command5_Click() {
+    handle("Command5_Click", [this] {
+        torre_.Giro = 0;
+        torre_.Rampa = 0;
+        torre_.MoverTorre(0);
+    });
+}
+
+void FormTolmar::Command6_Click() {
+    if (ended_) return;
+    // The program ends whatever became of the stop command.
+    guard_.run("Command6_Click", [this] { torre_.MoverTorre(0); });
+    endProgram();
+}
+
+void FormTolmar::Command7_Click() {
+    handle("Command7_Click", [this] { conexiones_->show(); });
+}
+
+void FormTolmar::closeEvent(QCloseEvent* event) {
+    // Closing the console stops the motors and ends the program, as "SALIR" does.
+    Command6_Click();
+    event->accept();
+}
+
+void FormTolmar::endProgram() {
+    ended_ = true;
+    Timer1->stop();
+    conexiones_.reset(new ConexionesHolder);  // the diagram window goes with the program
+    hide();
+    if (options_.endProgram)
+        options_.endProgram();
+    else
+        QCoreApplication::exit(0);
+}
+
+void FormTolmar::Timer1_Timer() {
+    handle("Timer1_Timer", [this] {
+        MostrarEstado();
+        link_.LeerEntradas();
+        AplicarEntradas(torre_, link_.Entradas());
+        torre_.MoverTorre(torre_.Rampa + torre_.Giro);
+    });
+}
+
+void FormTolmar::MostrarEstado() {
+    const DisplayRow* row = findDisplayRow(torre_.Giro, torre_.Rampa);
+    if (row == nullptr) return;
+    // A picture that cannot be loaded leaves the picture and the captions as they were.
+    if (!loadPicture("Timer1_Timer", row->picture)) return;
+    Command3->setText(QString::fromUtf8(row->command3));
+    Command4->setText(QString::fromUtf8(row->command4));
+    Command1->setText(QString::fromUtf8(row->command1));
+    Command2->setText(QString::fromUtf8(row->command2));
+}
+
+bool FormTolmar::loadPicture(const char* handler, const char* name) {
+    const QString dir = options_.programDir.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                      : options_.programDir;
+    // The names start with a backslash, the separator of the system they were made for.
+    const QString path = dir + QLatin1Char('/') + QString::fromUtf8(name + 1);
+    // Read from disk every time: a picture replaced on disk shows from the next load.
+    QImage image;
+    if (!image.load(path)) {
+        guard_.failed("picture", handler, "cannot load picture " + path.toStdString());
+        return false;
+    }
+    guard_.succeeded("picture");
+    Picture1->setPixmap(QPixmap::fromImage(image));
+    return true;
+}
+
+}  // namespace varnel

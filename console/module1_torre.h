@@ -1,0 +1,36 @@
+// The motion state of the tower and the one way commands reach the board.
+#pragma once
+
+#include <cstdint>
+
+#include "link/interface_link.h"
+
+namespace varnel {
+
+class Module1_Torre {
+  public:
+    // Turn codes.
+    static constexpr int16_t kGiroParado = 0, kGiroDerecha = 1, kGiroIzquierda = 17;
+    // Ramp codes.
+    static constexpr int16_t kRampaParada = 0, kRampaBajar = 2, kRampaSubir = 34;
+
+    explicit Module1_Torre(InterfaceLink& link) : link_(link) {}
+
+    // What the console last told each motor, whether or not the board acknowledged it.
+    int16_t Giro = 0;
+    int16_t Rampa = 0;
+
+    int16_t Orden() const { return static_cast<int16_t>(Rampa + Giro); }
+
+    // Sends a command value through the command handshake; the result is the handshake's.
+    // A value that does not fit 16 bits is refused like any other value out of range.
+    bool MoverTorre(long value);
+
+  private:
+    InterfaceLink& link_;
+};
+
+// The input rules: the board's input value sets the codes by a fixed table (1 to 15 act).
+void AplicarEntradas(Module1_Torre& torre, int16_t value);
+
+}  // namespace varnel

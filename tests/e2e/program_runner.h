@@ -1,0 +1,49 @@
+// Runs the unmodified program with serial ports 1 and 2 pointed at chosen devices, in a
+// private mount namespace where /dev is rebuilt with just what the program needs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace varnel::test {
+
+struct PortSetup {
+    enum class Kind { Absent, NotATerminal, Device };
+    Kind kind = Kind::NotATerminal;
+    std::string path;  // with Kind::Device
+
+    static PortSetup absent() { return {Kind::Absent, {}}; }
+    static PortSetup notATerminal() { return {Kind::NotATerminal, {}}; }
+    static PortSetup device(std::string path) { return {Kind::Device, std::move(path)}; }
+};
+
+class ProgramRunner {
+  public:
+    // Empty when namespaces can be used here, else why not.
+    static std::string unavailableReason();
+
+    ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir = {});
+    ~ProgramRunner();
+    ProgramRunner(const ProgramRunner&) = delete;
+    ProgramRunner& operator=(const ProgramRunner&) = delete;
+
+    bool running();
+    // Asks the program to close, as the window system's close does.
+    void askToClose();
+    // Waits for the end; the exit status (or 128 + signal), nothing on timeout.
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout);
+    std::string errors() const;
+    // The folder the program runs from (its pictures are there).
+    const std::string& programDir() const { return programDir_; }
+
+  private:
+    std::string workDir_;
+    std::string programDir_;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+}  // namespace varnel::test

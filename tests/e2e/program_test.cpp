@@ -1,0 +1,135 @@
+// The whole program, as an operator starts it, against the simulated board.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
+#include "tests/e2e/program_runner.h"
+#include "tests/support/fake_serial_control.h"
+#include "tests/support/pty_board.h"
+
+namespace varnel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const Line kStartUp = Line{toBoard(0xFF), fromBoard(0xF0)} + commandLine(0x00);
+
+class Program : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string why = ProgramRunner::unavailableReason();
+        if (!why.empty()) GTEST_SKIP() << "end-to-end test skipped: " << why;
+    }
+
+    // Waits until `done` holds, up to the deadline.
+    template <typename F>
+    static bool eventually(F done, std::chrono::milliseconds timeout = 5s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+
+    static bool startsWith(const Line& line, const Line& prefix) {
+        return line.size() >= prefix.size() &&
+               std::equal(prefix.begin(), prefix.end(), line.begin());
+    }
+
+    // A whole tick near the end of the line: request, input, echo, ack, header, ack, command, ack.
+    static bool recentTick(const Line& line, unsigned char input, unsigned char command) {
+        const Line tick = inputLine(input) + commandLine(command);
+        const auto from = line.size() > 32 ? line.end() - 32 : line.begin();
+        return std::search(from, line.end(), tick.begin(), tick.end()) != line.end();
+    }
+};
+
+TEST_F(Program, StartsOnPort1StopsTheMotorsAndStopsThemAgainWhenClosed) {
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::notATerminal());
+    ASSERT_TRUE(eventually([&] { return board.line().size() >= kStartUp.size(); }))
+        << program.errors();
+    EXPECT_TRUE(startsWith(board.line(), kStartUp));
+    // Then it ticks: the input handshake and the resend of 0, over and over.
+    ASSERT_TRUE(eventually([&] { return board.commands().size() >= 10; })) << program.errors();
+    program.askToClose();
+    ASSERT_EQ(program.waitForExit(10s), 0) << program.errors();
+    const Line line = board.line();
+    ASSERT_GE(line.size(), 4u);
+    EXPECT_EQ(Line(line.end() - 4, line.end()), commandLine(0x00));
+    EXPECT_EQ(program.errors().find("VARNEL:"), std::string::npos) << program.errors();
+}
+
+TEST_F(Program, FindsTheBoardOnPort2WhenPort1IsAbsentOrNotATerminal) {
+    for (PortSetup port1 : {PortSetup::absent(), PortSetup::notATerminal()}) {
+        PtyBoard board;
+        ProgramRunner program(port1, PortSetup::device(board.path()));
+        ASSERT_TRUE(eventually([&] { return board.line().size() >= kStartUp.size(); }))
+            << program.errors();
+        EXPECT_TRUE(startsWith(board.line(), kStartUp));
+        program.askToClose();
+        EXPECT_EQ(program.waitForExit(10s), 0);
+    }
+}
+
+TEST_F(Program, SensorInputsActThroughTheRunningProgram) {
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
+    ASSERT_TRUE(eventually([&] { return board.commands().size() >= 3; })) << program.errors();
+    board.setInput(5);
+    EXPECT_TRUE(eventually([&] { return board.commands().back() == 35; }, 2s));
+    EXPECT_TRUE(eventually([&] { return recentTick(board.line(), 5, 35); }, 1s));
+    // Back to 0: the state the rules left holds.
+    board.setInput(0);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(board.commands().back(), 35);
+    // Silent for a while: the program keeps running; then the line trace resumes.
+    board.setSilent(true);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(program.running());
+    const size_t before = board.commands().size();
+    board.setSilent(false);
+    EXPECT_TRUE(eventually([&] { return board.commands().size() > before + 10; }, 3s));
+    EXPECT_TRUE(eventually([&] { return recentTick(board.line(), 0, 35); }, 1s));
+    program.askToClose();
+    EXPECT_EQ(program.waitForExit(10s), 0);
+    EXPECT_EQ(board.commands().back(), 0);
+}
+
+TEST_F(Program, MissingPictureIsReportedOnceAndTheRulesStillAct) {
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
+    ASSERT_TRUE(eventually([&] { return board.commands().size() >= 3; })) << program.errors();
+    const std::string torre = program.programDir() + "/torre.jpg";
+    std::filesystem::remove(torre);
+    std::this_thread::sleep_for(300ms);
+    board.setInput(8);
+    EXPECT_TRUE(eventually([&] { return board.commands().back() == 34; }, 2s));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(program.running());
+    program.askToClose();
+    EXPECT_EQ(program.waitForExit(10s), 0);
+    const std::string expected = "VARNEL: Timer1_Timer: cannot load picture " + torre + "\n";
+    EXPECT_EQ(program.errors(), expected);
+}
+
+TEST_F(Program, UnpluggedBoardIsReportedOnceAndTheProgramGoesOn) {
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
+    ASSERT_TRUE(eventually([&] { return board.commands().size() >= 3; })) << program.errors();
+    board.unplug();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(program.running());
+    program.askToClose();
+    EXPECT_EQ(program.waitForExit(10s), 0);
+    const std::string errors = program.errors();
+    EXPECT_EQ(errors.find("VARNEL: Timer1_Timer: "), 0u) << errors;
+    EXPECT_NE(errors.find("disconnected"), std::string::npos) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << "once per handler: " << errors;
+}
+
+}  // namespace
+}  // namespace varnel::test

@@ -1,6 +1,8 @@
 // The main window: layout, start-up, the motion buttons and the ways out.
 #include <QTest>
 
+#include "diagram/conexiones.h"
+
 #include "tests/console/window_fixture.h"
 
 namespace varnel::test {
@@ -234,6 +236,59 @@ TEST_F(ConsoleWindow, SerialErrorsInHandlersAreReportedOnceAndTheProgramGoesOn) 
     EXPECT_EQ(form->torre().Rampa, 0) << "the second press was handled on the stored state";
     form->Command6_Click();
     EXPECT_EQ(endCalls, 1) << "SALIR still ends the program";
+}
+
+}  // namespace
+}  // namespace varnel::test
+
+namespace varnel::test {
+namespace {
+
+int diagramWindows() {
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<conexiones*>(w)) ++n;
+    return n;
+}
+
+TEST_F(ConsoleWindow, DiagramIsModelessAndSendsNothing) {
+    start();
+    form->show();
+    QTest::mouseClick(form->Command7, Qt::LeftButton);
+    ASSERT_NE(form->conexiones().existing(), nullptr);
+    EXPECT_TRUE(form->conexiones().existing()->isVisible());
+    EXPECT_TRUE(board.received().empty()) << "opening the diagram sends nothing";
+    QTest::mouseClick(form->Command7, Qt::LeftButton);
+    EXPECT_EQ(diagramWindows(), 1);
+    // The console goes on while the diagram is shown.
+    board.setInput(0x04);
+    QTest::mouseClick(form->Command3, Qt::LeftButton);
+    form->Timer1_Timer();
+    form->Timer1_Timer();
+    EXPECT_EQ(board.line(), commandLine(17) + inputLine(0x04) + commandLine(19) + inputLine(0x04) +
+                                commandLine(19));
+    EXPECT_TRUE(shows("izqabj.jpg"));
+    board.clearRecords();
+    QTest::mouseClick(form->conexiones().existing()->Command1, Qt::LeftButton);
+    EXPECT_FALSE(form->conexiones().existing()->isVisible());
+    EXPECT_TRUE(board.received().empty()) << "Volver sends nothing";
+    EXPECT_EQ(form->torre().Giro, 17);
+}
+
+TEST_F(ConsoleWindow, EndingTakesTheDiagramWindowAlong) {
+    for (bool shown : {true, false}) {
+        start();
+        form->Command7_Click();
+        if (!shown) form->conexiones().hide();
+        ASSERT_EQ(diagramWindows(), 1);
+        if (shown)
+            form->Command6_Click();
+        else
+            form->close();
+        EXPECT_EQ(diagramWindows(), 0) << (shown ? "SALIR" : "close");
+        EXPECT_TRUE(form->ended());
+        form.reset();
+    }
 }
 
 }  // namespace

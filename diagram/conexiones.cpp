@@ -1,41 +1,61 @@
 #include "diagram/conexiones.h"
 
+#include <QCloseEvent>
+#include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
+#include <QString>
+
 #include <exception>
 #include <iostream>
 
-// The resource must be registered from outside any namespace.
-static void initDiagramResource() {
+// Registers the embedded diagram (the resource lives in a static library, so it is registered
+// by hand). The macro declares the registration function where it stands, so it must be used at
+// global scope, outside any namespace, including an unnamed one.
+static void registerDiagramResource() {
     Q_INIT_RESOURCE(diagram);
 }
 
 namespace varnel {
 
+namespace {
+
+// Client area on the screen, and the controls in it.
+constexpr int kLeft = 142, kTop = 69, kWidth = 761, kHeight = 632;
+constexpr int kPictureLeft = 8, kPictureTop = 8, kPictureWidth = 745, kPictureHeight = 577;
+constexpr int kButtonLeft = 328, kButtonTop = 592, kButtonWidth = 105, kButtonHeight = 33;
+
+}  // namespace
+
 conexiones::conexiones(ConexionesHolder& holder)
-    : Picture1(new QLabel(this)),
+    : QWidget(nullptr),
+      Picture1(new QLabel(this)),
       Command1(new QPushButton(QStringLiteral("Volver"), this)),
       holder_(holder) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Form1"));
-    setGeometry(142, 69, 761, 632);
-    setFixedSize(761, 632);
+    setGeometry(kLeft, kTop, kWidth, kHeight);
+    setFixedSize(kWidth, kHeight);
 
-    Picture1->setGeometry(8, 8, 745, 577);
+    Picture1->setGeometry(kPictureLeft, kPictureTop, kPictureWidth, kPictureHeight);
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Picture1->setPixmap(QPixmap(QString::fromLatin1(kDiagramResource)));
     Picture1->setFocusPolicy(Qt::StrongFocus);
-    Picture1->setPixmap(QPixmap(QStringLiteral(":/diagram/conexiones.png")));
 
-    Command1->setGeometry(328, 592, 105, 33);
+    Command1->setGeometry(kButtonLeft, kButtonTop, kButtonWidth, kButtonHeight);
     Command1->setAutoDefault(false);
     Command1->setDefault(false);
+
     setTabOrder(Picture1, Command1);
-    Picture1->setFocus();
+    Picture1->setFocus();  // the first control takes the focus when the window is shown
 
     connect(Command1, &QPushButton::clicked, this, [this] {
         try {
             Command1_Click();
         } catch (const std::exception& e) {
             std::cerr << "VARNEL: Command1_Click: " << e.what() << std::endl;
+        } catch (...) {
+            std::cerr << "VARNEL: Command1_Click: unknown error" << std::endl;
         }
     });
 }
@@ -44,8 +64,15 @@ void conexiones::Command1_Click() {
     holder_.hide();
 }
 
+void conexiones::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    // Once accepted, the window is deleted as soon as the event loop gets to it; from now on the
+    // holder treats it as gone, so the next show builds a new one.
+    closed_ = event->isAccepted();
+}
+
 ConexionesHolder::ConexionesHolder() {
-    initDiagramResource();
+    registerDiagramResource();
 }
 
 ConexionesHolder::~ConexionesHolder() {
@@ -53,8 +80,23 @@ ConexionesHolder::~ConexionesHolder() {
 }
 
 conexiones& ConexionesHolder::instance() {
-    if (!window_) window_ = new conexiones(*this);
+    if (existing() == nullptr) {
+        if (window_) closing_ = window_;
+        window_ = new conexiones(*this);
+    }
     return *window_;
+}
+
+conexiones* ConexionesHolder::existing() const {
+    return (window_ && !window_->closed_) ? window_.data() : nullptr;
+}
+
+void ConexionesHolder::show() {
+    instance().setVisible(true);
+}
+
+void ConexionesHolder::hide() {
+    instance().setVisible(false);
 }
 
 }  // namespace varnel

@@ -1,4 +1,4 @@
-// The wiring diagram window and its single instance.
+// The wiring diagram window and the holder of its single instance.
 #pragma once
 
 #include <QLabel>
@@ -6,10 +6,14 @@
 #include <QPushButton>
 #include <QWidget>
 
+class QCloseEvent;
+
 namespace varnel {
 
 class ConexionesHolder;
 
+// The diagram window: the wiring diagram at its natural size and the "Volver" button that hides
+// the window again. A top-level, modeless window; closing it through the window system destroys it.
 class conexiones : public QWidget {
     Q_OBJECT
   public:
@@ -21,12 +25,19 @@ class conexiones : public QWidget {
     // "Volver": hides the single instance.
     void Command1_Click();
 
+    // Where the diagram lives in the program's resources.
+    static constexpr const char* kDiagramResource = ":/diagram/conexiones.png";
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
   private:
+    friend class ConexionesHolder;
     ConexionesHolder& holder_;
+    bool closed_ = false;  // closed through the window system, waiting to be deleted
 };
 
-// The one diagram window of the run: created on first use, then only shown and hidden. A close
-// through the window system destroys it, and the next use creates it again.
+// Owns the single diagram window (it does not exist until first used).
 class ConexionesHolder {
   public:
     ConexionesHolder();
@@ -34,13 +45,16 @@ class ConexionesHolder {
     ConexionesHolder(const ConexionesHolder&) = delete;
     ConexionesHolder& operator=(const ConexionesHolder&) = delete;
 
+    // The window, created as on first use if it does not exist.
     conexiones& instance();
-    conexiones* existing() const { return window_.data(); }
-    void show() { instance().setVisible(true); }
-    void hide() { instance().setVisible(false); }
+    // The window, or nullptr if it was never created or was closed through the window system.
+    conexiones* existing() const;
+    void show();  // instance().setVisible(true)
+    void hide();  // instance().setVisible(false)
 
   private:
     QPointer<conexiones> window_;
+    QPointer<conexiones> closing_;  // a closed window that the event loop has not deleted yet
 };
 
 }  // namespace varnel

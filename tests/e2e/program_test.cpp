@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "tests/e2e/program_runner.h"
+#include "tests/e2e/end_to_end.h"
 #include "tests/support/fake_serial_control.h"
 #include "tests/support/pty_board.h"
 
@@ -14,38 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const Line kStartUp = Line{toBoard(0xFF), fromBoard(0xF0)} + commandLine(0x00);
-
-class Program : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const std::string why = ProgramRunner::unavailableReason();
-        if (!why.empty()) GTEST_SKIP() << "end-to-end test skipped: " << why;
-    }
-
-    // Waits until `done` holds, up to the deadline.
-    template <typename F>
-    static bool eventually(F done, std::chrono::milliseconds timeout = 5s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
-    }
-
-    static bool startsWith(const Line& line, const Line& prefix) {
-        return line.size() >= prefix.size() &&
-               std::equal(prefix.begin(), prefix.end(), line.begin());
-    }
-
-    // A whole tick near the end of the line: request, input, echo, ack, header, ack, command, ack.
-    static bool recentTick(const Line& line, unsigned char input, unsigned char command) {
-        const Line tick = inputLine(input) + commandLine(command);
-        const auto from = line.size() > 32 ? line.end() - 32 : line.begin();
-        return std::search(from, line.end(), tick.begin(), tick.end()) != line.end();
-    }
-};
+using Program = EndToEnd;
 
 TEST_F(Program, StartsOnPort1StopsTheMotorsAndStopsThemAgainWhenClosed) {
     PtyBoard board;

@@ -1,0 +1,50 @@
+// What the end-to-end tests share: skipping where namespaces cannot be used, waiting with a
+// deadline, and reading line traces.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/program_runner.h"
+#include "tests/support/pty_board.h"
+
+namespace varnel::test {
+
+inline const Line kStartUp = Line{toBoard(0xFF), fromBoard(0xF0)} + commandLine(0x00);
+
+class EndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string why = ProgramRunner::unavailableReason();
+        if (!why.empty()) GTEST_SKIP() << "end-to-end test skipped: " << why;
+    }
+
+    // Waits until `done` holds, up to the deadline.
+    template <typename F>
+    static bool eventually(F done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+    static bool startsWith(const Line& line, const Line& prefix) {
+        return line.size() >= prefix.size() &&
+               std::equal(prefix.begin(), prefix.end(), line.begin());
+    }
+
+    // A whole acknowledged tick near the end of the line.
+    static bool recentTick(const Line& line, unsigned char input, unsigned char command) {
+        const Line tick = inputLine(input) + commandLine(command);
+        const auto from = line.size() > 40 ? line.end() - 40 : line.begin();
+        return std::search(from, line.end(), tick.begin(), tick.end()) != line.end();
+    }
+};
+
+}  // namespace varnel::test

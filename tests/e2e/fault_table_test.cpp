@@ -1,0 +1,314 @@
+// The running program under faults of the board, the ports and the pictures: it keeps running,
+// reports what it must on stderr, keeps its state and recovers where it can.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/end_to_end.h"
+#include "tests/support/fake_serial_control.h"
+#include "tests/support/pty_board.h"
+
+namespace varnel::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+class FaultTable : public EndToEnd {
+  protected:
+    // Waits for start-up and a few ticks with the board answering.
+    static void awaitTicks(const PtyBoard& board, const ProgramRunner& program) {
+        ASSERT_TRUE(eventually([&] { return board.commands().size() >= 5; })) << program.errors();
+        ASSERT_TRUE(startsWith(board.line(), kStartUp));
+    }
+
+    // The program goes on ticking: the board keeps accepting commands.
+    static bool ticksGoOn(const PtyBoard& board) {
+        const size_t before = board.commands().size();
+        return eventually([&] { return board.commands().size() >= before + 10; }, 3s);
+    }
+
+    // Asks the program to close; it ends with status 0.
+    static void closes(ProgramRunner& program) {
+        ASSERT_TRUE(program.running()) << program.errors();
+        program.askToClose();
+        ASSERT_EQ(program.waitForExit(10s), 0) << program.errors();
+    }
+
+    // The pictures beside the program under test, in a folder of their own without `missing`.
+    static std::string picturesWithout(const fs::path& dir, const std::string& missing) {
+        fs::create_directories(dir);
+        for (const auto& entry : fs::directory_iterator(fs::path(VARNEL_PROGRAM).parent_path()))
+            if (entry.path().extension() == ".jpg" && entry.path().filename() != missing)
+                fs::copy_file(entry.path(), dir / entry.path().filename(),
+                              fs::copy_options::overwrite_existing);
+        return dir.string();
+    }
+
+    // The lines of a text, without their ends.
+    static std::vector<std::string> lines(const std::string& text) {
+        std::vector<std::string> result;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) result.push_back(line);
+        return result;
+    }
+
+    static bool onlyBytes(const std::string& bytes, const std::string& allowed) {
+        return bytes.find_first_not_of(allowed) == std::string::npos;
+    }
+};
+
+TEST_F(FaultTable, BoardSilentFromStartLeavesTheLinkDownForTheRun) {
+    PtyBoard board;
+    board.setSilent(true);
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
+    ASSERT_TRUE(eventually([&] { return !board.received().empty(); })) << program.errors();
+    std::this_thread::sleep_for(300ms);
+    // Discovery ran once: a board that answers later is not found, nothing more is sent.
+    board.setSilent(false);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(hex(board.received()), "FF");
+    closes(program);
+    EXPECT_EQ(hex(board.received()), "FF") << "the stop on close is refused with the link down";
+    EXPECT_EQ(program.errors(), "");
+}
+
+TEST_F(FaultTable, BoardSilentMidRunThenAnsweringAgainResumesWithTheStateKept) {
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
+    awaitTicks(board, program);
+    board.setInput(5);
+    ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 5, 35); }, 2s));
+    board.setInput(0);
+    ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 0, 35); }, 2s));
+
+    board.setSilent(true);
+    std::this_thread::sleep_for(50ms);
+    const size_t silentFrom = board.received().size();
+    std::this_thread::sleep_for(500ms);
+    // Each tick still writes its request and its header, and gives up on each after one wait.
+    const std::string duringSilence = board.received().substr(silentFrom);
+    EXPECT_GE(duringSilence.size(), 6u);
+    EXPECT_TRUE(onlyBytes(duringSilence, "\xCC\xAA")) << hex(duringSilence);
+    EXPECT_TRUE(program.running());
+
+    board.setSilent(false);
+    EXPECT_TRUE(ticksGoOn(board));
+    EXPECT_TRUE(eventually([&] { return recentTick(board.line(), 0, 35); }, 1s)) << "state kept";
+    closes(program);
+    EXPECT_EQ(board.commands().back(), 0);
+    EXPECT_EQ(program.errors(), "");
+}
+
+TEST_F(FaultTable, BoardUnpluggedMidRunIsReportedOnceAndTheProgramGoesOnTicking) {
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
+    awaitTicks(board, program);
+    board.unplug();
+    std::this_thread::sleep_for(1s);  // about a hundred ticks, each failing at the port
+    EXPECT_TRUE(program.running());
+    // A tick's display step comes before its serial traffic: a picture removed now is reported
+    // by a tick that runs after the unplug.
+    const std::string torre = program.programDir() + "/torre.jpg";
+    fs::remove(torre);
+    ASSERT_TRUE(
+        eventually([&] { return program.errors().find("picture") != std::string::npos; }, 2s))
+        << program.errors();
+    closes(program);
+    const std::string port = "serial port 1 (/dev/ttyS0): ";
+    const std::vector<std::string> reports = lines(program.errors());
+    ASSERT_EQ(reports.size(), 3u) << "once per kind and handler: " << program.errors();
+    // The unplug finds the tick at one of its accesses to the port.
+    EXPECT_TRUE(reports[0] == "VARNEL: Timer1_Timer: " + port + "Output: device disconnected" ||
+                reports[0] ==
+                    "VARNEL: Timer1_Timer: " + port + "InBufferCount: device disconnected" ||
+                reports[0] == "VARNEL: Timer1_Timer: " + port + "Input: device disconnected")
+        << reports[0];
+    EXPECT_EQ(reports[1], "VARNEL: Timer1_Timer: cannot load picture " + torre);
+    EXPECT_EQ(reports[2], "VARNEL: Command6_Click: " + port + "Output: device disconnected");
+}
+
+TEST_F(FaultTable, WrongAcknowledgementMidRunFailsEachExchangeAndActsOnNothing) {
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
+    awaitTicks(board, program);
+    board.setInput(5);
+    ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 5, 35); }, 2s));
+    board.setInput(0);
+    ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 0, 35); }, 2s));
+
+    // 0x03 would stop both motors if it were ever taken for an input byte; 8 would lower the
+    // ramp if its unacknowledged echo counted.
+    board.setWrongAnswer(0x03);
+    board.setInput(8);
+    std::this_thread::sleep_for(50ms);
+    const size_t accepted = board.commands().size();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(board.commands().size(), accepted) << "no command byte follows a wrong ack";
+    EXPECT_TRUE(program.running());
+
+    board.setInput(0);
+    board.setWrongAnswer(std::nullopt);
+    EXPECT_TRUE(ticksGoOn(board));
+    EXPECT_TRUE(eventually([&] { return recentTick(board.line(), 0, 35); }, 1s)) << "state kept";
+    closes(program);
+    EXPECT_EQ(board.commands().back(), 0);
+    EXPECT_EQ(program.errors(), "");
+}
+
+TEST_F(FaultTable, WrongProbeAnswerOnPort1HidesTheBoardOnPort2) {
+    // The probe of port 1 leaves that port open after a wrong answer, and the probe of port 2
+    // then fails on changing the number of an open port.
+    PtyBoard port1;
+    port1.setWrongAnswer(0x0F);
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(port1.path()), PortSetup::device(board.path()));
+    ASSERT_TRUE(eventually([&] { return !port1.received().empty(); })) << program.errors();
+    std::this_thread::sleep_for(300ms);
+    closes(program);
+    EXPECT_EQ(hex(port1.received()), "FF");
+    EXPECT_EQ(board.received(), "") << "port 2 is never probed";
+    EXPECT_EQ(program.errors(), "");
+}
+
+TEST_F(FaultTable, TwoBytesAtOnceLoseTheLinkForTheRestOfTheRun) {
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
+    awaitTicks(board, program);
+    board.setInput(5);
+    ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 5, 35); }, 2s));
+
+    board.setDoubleAnswer(true);
+    std::this_thread::sleep_for(200ms);
+    board.setDoubleAnswer(false);
+    std::this_thread::sleep_for(100ms);
+    // Two or more bytes stay waiting, no wait ever sees exactly one again, and the buffer is
+    // never read: every exchange gives up after its first byte, on every tick.
+    const size_t from = board.received().size();
+    std::this_thread::sleep_for(500ms);
+    const std::string after = board.received().substr(from);
+    EXPECT_GE(after.size(), 6u) << "ticks go on";
+    EXPECT_TRUE(onlyBytes(after, "\xCC\xAA")) << hex(after);
+    closes(program);
+    EXPECT_EQ(program.errors(), "");
+}
+
+TEST_F(FaultTable, LateAnswersWithinTheWaitOnlySlowTheCycle) {
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
+    awaitTicks(board, program);
+    board.setInput(9);
+    ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 9, 3); }, 2s));
+    board.setAnswerDelay(3ms);  // well inside the bounded wait of at least 20 ms
+    EXPECT_TRUE(ticksGoOn(board));
+    EXPECT_TRUE(eventually([&] { return recentTick(board.line(), 9, 3); }, 1s));
+    board.setAnswerDelay(0us);
+    closes(program);
+    EXPECT_EQ(board.commands().back(), 0);
+    EXPECT_EQ(program.errors(), "");
+}
+
+TEST_F(FaultTable, LateAnswersBeyondTheWaitDesynchroniseTheLineAndTheProgramRunsOn) {
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
+    awaitTicks(board, program);
+    // Each answer comes after the wait that expected it has given up: it meets a later
+    // exchange, and once two are waiting no wait ends early again (see the report).
+    board.setAnswerDelay(100ms);
+    std::this_thread::sleep_for(500ms);
+    board.setAnswerDelay(0us);
+    const size_t from = board.received().size();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_GE(board.received().size(), from + 6) << "ticks go on";
+    closes(program);
+    EXPECT_EQ(program.errors(), "");
+}
+
+TEST_F(FaultTable, BoardOnPort2IsFoundWhatEverKeepsPort1) {
+    enum class Port1 { Absent, Busy, Silent };
+    for (Port1 kind : {Port1::Absent, Port1::Busy, Port1::Silent}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        PtyBoard port1;  // a board that would answer, unless busy or silent
+        PtyBoard board;
+        int holder = -1;
+        if (kind == Port1::Silent) port1.setSilent(true);
+        if (kind == Port1::Busy) {
+            // Another process holds port 1, as the program itself holds the port it uses.
+            holder = ::open(port1.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            ASSERT_GE(holder, 0);
+            ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        }
+        {
+            ProgramRunner program(
+                kind == Port1::Absent ? PortSetup::absent() : PortSetup::device(port1.path()),
+                PortSetup::device(board.path()));
+            awaitTicks(board, program);
+            EXPECT_TRUE(ticksGoOn(board));
+            closes(program);
+            EXPECT_EQ(board.commands().back(), 0);
+            EXPECT_EQ(program.errors(), "");
+        }
+        EXPECT_EQ(hex(port1.received()), kind == Port1::Silent ? "FF" : "");
+        if (holder >= 0) ::close(holder);
+    }
+}
+
+TEST_F(FaultTable, PictureMissingAtStartIsReportedOnceUntilItLoadsAgain) {
+    PtyBoard board;
+    const fs::path scratch =
+        fs::temp_directory_path() / ("varnel-pictures-" + std::to_string(::getpid()));
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent(),
+                          picturesWithout(scratch, "torre.jpg"));
+    fs::remove_all(scratch);
+    const std::string torre = program.programDir() + "/torre.jpg";
+    const std::string first = "VARNEL: Form_Load: cannot load picture " + torre + "\n";
+    awaitTicks(board, program);
+    EXPECT_TRUE(ticksGoOn(board)) << "the rest of each tick runs";
+    EXPECT_EQ(program.errors(), first) << "once, not on every tick";
+
+    // The rules act; another state's picture loads, then the missing one is needed again.
+    board.setInput(8);
+    ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 8, 34); }, 2s));
+    std::this_thread::sleep_for(100ms);
+    board.setInput(12);
+    ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 12, 0); }, 2s));
+    const std::string again = "VARNEL: Timer1_Timer: cannot load picture " + torre + "\n";
+    EXPECT_TRUE(eventually([&] { return program.errors() == first + again; }, 2s))
+        << program.errors();
+    closes(program);
+    EXPECT_EQ(board.commands().back(), 0);
+    EXPECT_EQ(program.errors(), first + again);
+}
+
+TEST_F(FaultTable, PictureRemovedMidRunIsReportedOnceAndTheRulesStillAct) {
+    PtyBoard board;
+    ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
+    awaitTicks(board, program);
+    board.setInput(1);
+    ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 1, 1); }, 2s));
+    const std::string dcha = program.programDir() + "/dcha.jpg";
+    fs::remove(dcha);
+    const std::string report = "VARNEL: Timer1_Timer: cannot load picture " + dcha + "\n";
+    ASSERT_TRUE(eventually([&] { return program.errors() == report; }, 2s)) << program.errors();
+    EXPECT_TRUE(ticksGoOn(board));
+    EXPECT_EQ(program.errors(), report) << "once, not on every tick";
+    // The rules still act through the rest of the tick.
+    board.setInput(2);
+    EXPECT_TRUE(eventually([&] { return recentTick(board.line(), 2, 17); }, 2s));
+    closes(program);
+    EXPECT_EQ(board.commands().back(), 0);
+    EXPECT_EQ(program.errors(), report);
+}
+
+}  // namespace
+}  // namespace varnel::test

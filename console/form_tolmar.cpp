@@ -122,8 +122,14 @@ void FormTolmar::Command5_Click() {
 
 void FormTolmar::Command6_Click() {
     if (ended_) return;
-    // The program ends whatever became of the stop command.
-    guard_.run("Command6_Click", [this] { torre_.MoverTorre(0); });
+    // The program ends whatever became of the stop command, but an operator must know when a
+    // board that was found did not confirm it.
+    guard_.run("Command6_Click", [this] {
+        if (!torre_.MoverTorre(0) && link_.PuertoActivo() > 0)
+            guard_.failed("stop", "Command6_Click",
+                          "the board did not acknowledge the stop command; the motors may still "
+                          "be running");
+    });
     endProgram();
 }
 

@@ -214,6 +214,9 @@ TEST_F(ConsoleWindow, SalirEndsEvenWhenTheBoardIsSilentOrGone) {
     form->Command6_Click();
     EXPECT_EQ(endCalls, 1);
     EXPECT_EQ(board.received(), bytes({0xAA}));
+    EXPECT_EQ(errors.str(),
+              "VARNEL: Command6_Click: the board did not acknowledge the stop command; the "
+              "motors may still be running\n");
 }
 
 TEST_F(ConsoleWindow, SerialErrorsInHandlersAreReportedOnceAndTheProgramGoesOn) {

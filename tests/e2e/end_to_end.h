@@ -16,6 +16,11 @@ namespace varnel::test {
 
 inline const Line kStartUp = Line{toBoard(0xFF), fromBoard(0xF0)} + commandLine(0x00);
 
+// What the program says on its way out when a board that was found did not confirm the stop.
+inline const std::string kStopNotAcknowledged =
+    "VARNEL: Command6_Click: the board did not acknowledge the stop command; the motors may "
+    "still be running\n";
+
 class EndToEnd : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -200,7 +200,7 @@ TEST_F(FaultTable, TwoBytesAtOnceLoseTheLinkForTheRestOfTheRun) {
     EXPECT_GE(after.size(), 6u) << "ticks go on";
     EXPECT_TRUE(onlyBytes(after, "\xCC\xAA")) << hex(after);
     closes(program);
-    EXPECT_EQ(program.errors(), "");
+    EXPECT_EQ(program.errors(), kStopNotAcknowledged) << "the lost stop is not passed over";
 }
 
 TEST_F(FaultTable, LateAnswersWithinTheWaitOnlySlowTheCycle) {
@@ -231,7 +231,9 @@ TEST_F(FaultTable, LateAnswersBeyondTheWaitDesynchroniseTheLineAndTheProgramRuns
     std::this_thread::sleep_for(500ms);
     EXPECT_GE(board.received().size(), from + 6) << "ticks go on";
     closes(program);
-    EXPECT_EQ(program.errors(), "");
+    // Whether the line is back in step by the close is a matter of timing.
+    const std::string errors = program.errors();
+    EXPECT_TRUE(errors.empty() || errors == kStopNotAcknowledged) << errors;
 }
 
 TEST_F(FaultTable, BoardOnPort2IsFoundWhatEverKeepsPort1) {

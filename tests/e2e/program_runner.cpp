@@ -44,6 +44,9 @@ std::string ProgramRunner::unavailableReason() {
     if (::geteuid() != 0) return "not root: a mount namespace with bind mounts needs root";
     if (std::system("unshare --mount true >/dev/null 2>&1") != 0)
         return "unshare --mount is refused on this machine";
+    if (std::system("unshare --mount --propagation private sh -c "
+                    "'mount -t tmpfs varnel-probe /dev' >/dev/null 2>&1") != 0)
+        return "mounting inside a private mount namespace is refused on this machine";
     return {};
 }
 
@@ -70,11 +73,10 @@ ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictu
            << "old=" << quoted(workDir_ + "/olddev") << "\n"
            << "mount --rbind /dev \"$old\"\n"
            << "mount -t tmpfs -o mode=755 varnel-dev /dev\n"
-           << "for n in null zero full random urandom tty ptmx; do touch /dev/$n; "
-              "mount --bind \"$old/$n\" /dev/$n; done\n"
-           << "mkdir /dev/pts /dev/shm\n"
-           << "mount --rbind \"$old/pts\" /dev/pts\n"
-           << "mount --rbind \"$old/shm\" /dev/shm\n"
+           << "for n in null zero full random urandom tty ptmx; do [ -e \"$old/$n\" ] || "
+              "continue; touch /dev/$n; mount --bind \"$old/$n\" /dev/$n; done\n"
+           << "for d in pts shm; do [ -d \"$old/$d\" ] || continue; mkdir /dev/$d; "
+              "mount --rbind \"$old/$d\" /dev/$d; done\n"
            << portScript("ttyS0", port1) << portScript("ttyS1", port2) << "exec "
            << quoted(programDir_ + "/varnel") << "\n";
     const std::string scriptText = script.str();

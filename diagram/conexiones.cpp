@@ -76,6 +76,8 @@ ConexionesHolder::ConexionesHolder() {
 }
 
 ConexionesHolder::~ConexionesHolder() {
+    // A window closed but not yet deleted by the event loop goes with its holder too.
+    delete closing_.data();
     delete window_.data();
 }
 

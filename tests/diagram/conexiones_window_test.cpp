@@ -229,6 +229,23 @@ TEST(ConexionesWindow, HolderDestroysTheWindowShownOrHidden) {
     EXPECT_EQ(topLevelDiagramWindows(), 0);
 }
 
+TEST(ConexionesWindow, HolderAlsoDestroysAClosedWindowNotYetDeleted) {
+    QPointer<conexiones> closed, fresh;
+    {
+        ConexionesHolder holder;
+        holder.show();
+        closed = holder.existing();
+        closed->close();  // deletion is only queued: no event loop runs here
+        holder.show();
+        fresh = holder.existing();
+        ASSERT_FALSE(closed.isNull());
+        ASSERT_NE(fresh.data(), closed.data());
+    }
+    EXPECT_TRUE(closed.isNull());
+    EXPECT_TRUE(fresh.isNull());
+    EXPECT_EQ(topLevelDiagramWindows(), 0);
+}
+
 TEST(ConexionesWindow, NothingIsCreatedUntilFirstUse) {
     ConexionesHolder holder;
     EXPECT_EQ(holder.existing(), nullptr);

@@ -83,33 +83,28 @@ void FormTolmar::Form_Load() {
     });
 }
 
-void FormTolmar::Command1_Click() {
-    handle("Command1_Click", [this] {
-        torre_.Rampa = torre_.Rampa == Module1_Torre::kRampaSubir ? 0 : Module1_Torre::kRampaSubir;
+void FormTolmar::pressDirection(const char* handler, int16_t& code, int16_t direction) {
+    handle(handler, [&] {
+        // Stops the motor when it already runs this way, else sets this way (also reversing it).
+        code = code == direction ? 0 : direction;
         torre_.MoverTorre(torre_.Rampa + torre_.Giro);
     });
+}
+
+void FormTolmar::Command1_Click() {
+    pressDirection("Command1_Click", torre_.Rampa, Module1_Torre::kRampaSubir);
 }
 
 void FormTolmar::Command2_Click() {
-    handle("Command2_Click", [this] {
-        torre_.Rampa = torre_.Rampa == Module1_Torre::kRampaBajar ? 0 : Module1_Torre::kRampaBajar;
-        torre_.MoverTorre(torre_.Rampa + torre_.Giro);
-    });
+    pressDirection("Command2_Click", torre_.Rampa, Module1_Torre::kRampaBajar);
 }
 
 void FormTolmar::Command3_Click() {
-    handle("Command3_Click", [this] {
-        torre_.Giro =
-            torre_.Giro == Module1_Torre::kGiroIzquierda ? 0 : Module1_Torre::kGiroIzquierda;
-        torre_.MoverTorre(torre_.Rampa + torre_.Giro);
-    });
+    pressDirection("Command3_Click", torre_.Giro, Module1_Torre::kGiroIzquierda);
 }
 
 void FormTolmar::Command4_Click() {
-    handle("Command4_Click", [this] {
-        torre_.Giro = torre_.Giro == Module1_Torre::kGiroDerecha ? 0 : Module1_Torre::kGiroDerecha;
-        torre_.MoverTorre(torre_.Rampa + torre_.Giro);
-    });
+    pressDirection("Command4_Click", torre_.Giro, Module1_Torre::kGiroDerecha);
 }
 
 void FormTolmar::Command5_Click() {

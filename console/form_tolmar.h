@@ -70,6 +70,8 @@ class FormTolmar : public QWidget {
     // Runs one handler through the guard, and not at all once the program has ended.
     template <typename F>
     void handle(const char* name, F&& body);
+    // What each of the four direction buttons does to its motor's code, then sends.
+    void pressDirection(const char* handler, int16_t& code, int16_t direction);
     // Loads a picture from disk into Picture1; false (reported) when it cannot be loaded.
     bool loadPicture(const char* handler, const char* name);
     void endProgram();

@@ -76,6 +76,7 @@ void FormTolmar::handle(const char* name, F&& body) {
 void FormTolmar::Form_Load() {
     handle("Form_Load", [this] {
         link_.Conectar();
+        reportNoBoard();
         torre_.Giro = 0;
         torre_.Rampa = 0;
         torre_.MoverTorre(torre_.Rampa + torre_.Giro);
@@ -152,10 +153,40 @@ void FormTolmar::endProgram() {
 void FormTolmar::Timer1_Timer() {
     handle("Timer1_Timer", [this] {
         MostrarEstado();
-        link_.LeerEntradas();
+        const bool read = link_.LeerEntradas();
         AplicarEntradas(torre_, link_.Entradas());
-        torre_.MoverTorre(torre_.Rampa + torre_.Giro);
+        const bool sent = torre_.MoverTorre(torre_.Rampa + torre_.Giro);
+        // A tick that a serial error ended is not counted: the error is reported on its own.
+        watchBoard(read && sent);
     });
+}
+
+std::string FormTolmar::portName(int16_t port) const {
+    return "serial port " + std::to_string(port) + " (" + Tolmar.devicePath(port) + ")";
+}
+
+void FormTolmar::reportNoBoard() {
+    if (link_.PuertoActivo() > 0) return;
+    std::string line = "VARNEL: Form_Load: no board found";
+    for (const ProbeOutcome& probe : link_.probes()) {
+        const std::string where = portName(probe.port);
+        std::string what = describe(probe);
+        // The control's own messages already name the port.
+        if (what.rfind(where + ": ", 0) == 0) what.erase(0, where.size() + 2);
+        line += (&probe == &link_.probes().front() ? ": " : "; ") + where + ": " + what;
+    }
+    *options_.errors << line << std::endl;
+}
+
+void FormTolmar::watchBoard(bool answered) {
+    if (link_.PuertoActivo() <= 0) return;
+    const BoardWatch::Change change = watch_.tick(answered, BoardWatch::Clock::now());
+    if (change == BoardWatch::Change::None) return;
+    *options_.errors << "VARNEL: Timer1_Timer: the board on " << portName(link_.PuertoActivo())
+                     << (change == BoardWatch::Change::Lost
+                             ? " stopped acknowledging; the motors may not follow the console"
+                             : " acknowledges again")
+                     << std::endl;
 }
 
 void FormTolmar::MostrarEstado() {

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <memory>
 
+#include "console/board_watch.h"
 #include "console/handler_guard.h"
 #include "console/module1_torre.h"
 #include "link/interface_link.h"
@@ -75,11 +76,18 @@ class FormTolmar : public QWidget {
     // Loads a picture from disk into Picture1; false (reported) when it cannot be loaded.
     bool loadPicture(const char* handler, const char* name);
     void endProgram();
+    // "serial port 1 (/dev/ttyS0)"
+    std::string portName(int16_t port) const;
+    // Tells the operator, once, that no board was found and what each port gave.
+    void reportNoBoard();
+    // Tells the operator when the board stops answering, and when it answers again.
+    void watchBoard(bool answered);
 
     FormTolmarOptions options_;
     InterfaceLink link_;
     Module1_Torre torre_;
     HandlerGuard guard_;
+    BoardWatch watch_;
     std::unique_ptr<ConexionesHolder> conexiones_;
     bool ended_ = false;
 };

@@ -8,7 +8,55 @@ namespace {
 std::string byteText(unsigned char value) {
     return std::string(1, static_cast<char>(value));
 }
+
+std::string hexText(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (!text.empty()) text += ' ';
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text;
+}
+
+ProbeOutcome::Result resultOf(SerialError::Kind kind) {
+    switch (kind) {
+        case SerialError::Kind::NoSuchPort:
+            return ProbeOutcome::Result::NoSuchPort;
+        case SerialError::Kind::NotPermitted:
+            return ProbeOutcome::Result::NotPermitted;
+        case SerialError::Kind::Busy:
+            return ProbeOutcome::Result::Busy;
+        case SerialError::Kind::Disconnected:
+        case SerialError::Kind::Other:
+            break;
+    }
+    return ProbeOutcome::Result::Failed;
+}
 }  // namespace
+
+std::string describe(const ProbeOutcome& outcome) {
+    switch (outcome.result) {
+        case ProbeOutcome::Result::Found:
+            return "board found";
+        case ProbeOutcome::Result::NoSuchPort:
+            return "no such port";
+        case ProbeOutcome::Result::NotPermitted:
+            return "not permitted (the user must be in the group that owns the device, usually "
+                   "dialout)";
+        case ProbeOutcome::Result::Busy:
+            return "busy (another program has the port open)";
+        case ProbeOutcome::Result::NoAnswer:
+            return "no answer";
+        case ProbeOutcome::Result::WrongAnswer:
+            return "wrong answer (" + outcome.detail + ")";
+        case ProbeOutcome::Result::Failed:
+            break;
+    }
+    return outcome.detail;
+}
 
 InterfaceLink::InterfaceLink(ControlAccessor control) : control_(std::move(control)) {}
 
@@ -23,6 +71,13 @@ bool InterfaceLink::EsperarRespuesta() {
 }
 
 int16_t InterfaceLink::probe(int16_t port) {
+    ProbeOutcome outcome{port, ProbeOutcome::Result::Failed, {}};
+    const int16_t result = runProbe(port, outcome);
+    probes_.push_back(std::move(outcome));
+    return result;
+}
+
+int16_t InterfaceLink::runProbe(int16_t port, ProbeOutcome& outcome) {
     try {
         puertoActivo_ = -1;
         const std::string probeByte = byteText(kProbe);
@@ -36,14 +91,31 @@ int16_t InterfaceLink::probe(int16_t port) {
         }
         control_().Output(probeByte);
         if (!EsperarRespuesta()) {
+            outcome.result = ProbeOutcome::Result::NoAnswer;
             control_().PortOpen(false);
             return -1;
         }
-        if (control_().Input() != expected) return -1;
+        const std::string answer = control_().Input();
+        if (answer != expected) {
+            outcome.result = ProbeOutcome::Result::WrongAnswer;
+            outcome.detail = answer.empty() ? "nothing read" : hexText(answer);
+            return -1;
+        }
+        outcome.result = ProbeOutcome::Result::Found;
         puertoActivo_ = port;
         return port;
-    } catch (...) {
+    } catch (const SerialError& e) {
         // Any failure inside a probe is a failed probe; the port stays as the error left it.
+        outcome.result = resultOf(e.kind());
+        outcome.detail = e.what();
+        return -1;
+    } catch (const std::exception& e) {
+        outcome.result = ProbeOutcome::Result::Failed;
+        outcome.detail = e.what();
+        return -1;
+    } catch (...) {
+        outcome.result = ProbeOutcome::Result::Failed;
+        outcome.detail = "unknown error";
         return -1;
     }
 }
@@ -66,9 +138,14 @@ bool InterfaceLink::acknowledged() {
     return control_().Input() == byteText(kAck);
 }
 
+void InterfaceLink::discardStale() {
+    if (control_().InBufferCount() != 0) control_().Input();
+}
+
 bool InterfaceLink::EnviarOrden(int16_t orden) {
     if (orden < 0 || orden > 255) return false;
     if (!linkUp()) return false;
+    discardStale();
     control_().Output(byteText(kCommandHeader));
     if (!acknowledged()) return false;
     control_().Output(byteText(static_cast<unsigned char>(orden)));
@@ -77,6 +154,7 @@ bool InterfaceLink::EnviarOrden(int16_t orden) {
 
 bool InterfaceLink::LeerEntradas() {
     if (!linkUp()) return false;
+    discardStale();
     control_().Output(byteText(kInputRequest));
     if (!EsperarRespuesta()) return false;
     const std::string answer = control_().Input();

@@ -3,10 +3,23 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "link/serial_control.h"
 
 namespace varnel {
+
+// What one probe found on its port, kept so the operator can be told why no board was found.
+struct ProbeOutcome {
+    enum class Result { Found, NoSuchPort, NotPermitted, Busy, NoAnswer, WrongAnswer, Failed };
+    int16_t port = 0;
+    Result result = Result::Failed;
+    std::string detail;  // the bytes of a wrong answer, or the message of an error
+};
+
+// The outcome in words: "no answer", "not permitted (...)", ...
+std::string describe(const ProbeOutcome& outcome);
 
 class InterfaceLink {
   public:
@@ -27,6 +40,8 @@ class InterfaceLink {
     int16_t PuertoActivo() const { return puertoActivo_; }
     // The input byte of the last acknowledged input handshake, 0 until then.
     int16_t Entradas() const { return entradas_; }
+    // One entry for each probe run so far, in order.
+    const std::vector<ProbeOutcome>& probes() const { return probes_; }
 
     // Polls InBufferCount at most 5000 times; true when exactly one byte is waiting before the
     // 5000th poll.
@@ -36,11 +51,15 @@ class InterfaceLink {
     int16_t ConectarCOM2();
     int16_t Conectar();
 
+    // Both handshakes first read and drop whatever is waiting, so an answer that came too late
+    // for an earlier exchange costs only that exchange.
     bool EnviarOrden(int16_t orden);
     bool LeerEntradas();
 
   private:
     int16_t probe(int16_t port);
+    int16_t runProbe(int16_t port, ProbeOutcome& outcome);
+    void discardStale();
     bool linkUp() const { return puertoActivo_ != 0 && puertoActivo_ != -1; }
     // Waits for one byte and reads it; false when the answer is missing or not exactly 0xF0.
     bool acknowledged();
@@ -48,6 +67,7 @@ class InterfaceLink {
     ControlAccessor control_;
     int16_t puertoActivo_ = 0;
     int16_t entradas_ = 0;
+    std::vector<ProbeOutcome> probes_;
 };
 
 }  // namespace varnel

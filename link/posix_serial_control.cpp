@@ -19,22 +19,39 @@ namespace varnel {
 
 namespace {
 
-std::string errorText(int error) {
+SerialError::Kind errorKind(int error) {
     switch (error) {
         case ENOENT:
         case ENODEV:
-            return "no such port";
+            return SerialError::Kind::NoSuchPort;
         case EACCES:
-        case EBUSY:
         case EPERM:
+            return SerialError::Kind::NotPermitted;
+        case EBUSY:
         case EWOULDBLOCK:
-            return "port busy or not permitted";
+            return SerialError::Kind::Busy;
         case EIO:
         case ENXIO:
-            return "device disconnected";
+            return SerialError::Kind::Disconnected;
         default:
-            return std::strerror(error);
+            return SerialError::Kind::Other;
     }
+}
+
+std::string errorText(int error) {
+    switch (errorKind(error)) {
+        case SerialError::Kind::NoSuchPort:
+            return "no such port";
+        case SerialError::Kind::NotPermitted:
+            return "not permitted";
+        case SerialError::Kind::Busy:
+            return "port busy";
+        case SerialError::Kind::Disconnected:
+            return "device disconnected";
+        case SerialError::Kind::Other:
+            break;
+    }
+    return std::strerror(error);
 }
 
 speed_t speedFor(int baud) {
@@ -108,6 +125,10 @@ LineSettings parseLineSettings(const std::string& text) {
     return settings;
 }
 
+std::string PosixSerialControl::devicePath(int16_t port) const {
+    return paths_(port);
+}
+
 std::string PosixSerialControl::linuxPortPath(int16_t port) {
     return "/dev/ttyS" + std::to_string(port - 1);
 }
@@ -121,7 +142,7 @@ PosixSerialControl::~PosixSerialControl() {
 void PosixSerialControl::fail(const std::string& what, int error) const {
     std::string where = "serial port " + std::to_string(port_);
     if (!openPath_.empty()) where += " (" + openPath_ + ")";
-    throw SerialError(where + ": " + what + ": " + errorText(error));
+    throw SerialError(where + ": " + what + ": " + errorText(error), errorKind(error));
 }
 
 void PosixSerialControl::requireOpen(const char* operation) const {

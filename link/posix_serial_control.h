@@ -36,6 +36,9 @@ class PosixSerialControl : public SerialControl {
     PosixSerialControl(const PosixSerialControl&) = delete;
     PosixSerialControl& operator=(const PosixSerialControl&) = delete;
 
+    // The device that opening this port number uses.
+    std::string devicePath(int16_t port) const;
+
     void CommPort(int16_t port) override;
     int16_t CommPort() const override { return port_; }
     void Settings(const std::string& settings) override;

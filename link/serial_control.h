@@ -10,7 +10,16 @@ namespace varnel {
 // Raised by a control that cannot carry out an operation.
 class SerialError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    // What kind of failure it was, where the control can tell.
+    enum class Kind { Other, NoSuchPort, NotPermitted, Busy, Disconnected };
+
+    explicit SerialError(const std::string& message, Kind kind = Kind::Other)
+        : std::runtime_error(message), kind_(kind) {}
+
+    Kind kind() const { return kind_; }
+
+  private:
+    Kind kind_;
 };
 
 // Exactly the operations the link uses, named after the properties of a serial control.

@@ -109,6 +109,22 @@ TEST_F(ConsoleWindow, SilentBoardCostsOneWaitPerHandshakeAndTheCycleResumes) {
     EXPECT_TRUE(errors.str().empty()) << errors.str();
 }
 
+TEST_F(ConsoleWindow, BoardThatStopsAnsweringIsToldOnceAndSoIsItsReturn) {
+    start();
+    form->Timer1_Timer();
+    board.setSilent(true);
+    const std::string lost = "VARNEL: Timer1_Timer: the board on serial port 1 (" + board.path() +
+                             ") stopped acknowledging; the motors may not follow the console\n";
+    for (int i = 0; i < BoardWatch::kTicksToLost - 1; ++i) form->Timer1_Timer();
+    EXPECT_EQ(errors.str(), "") << "a missed tick or two is not a lost board";
+    for (int i = 0; i < 3; ++i) form->Timer1_Timer();
+    EXPECT_EQ(errors.str(), lost);
+    board.setSilent(false);
+    for (int i = 0; i < 3; ++i) form->Timer1_Timer();
+    EXPECT_EQ(errors.str(), lost + "VARNEL: Timer1_Timer: the board on serial port 1 (" +
+                                board.path() + ") acknowledges again\n");
+}
+
 TEST_F(ConsoleWindow, MissingPictureIsReportedOnceAndTheTickGoesOn) {
     start();
     form->Timer1_Timer();

@@ -87,7 +87,12 @@ TEST_F(ConsoleWindow, StartUpWithNoBoard) {
     EXPECT_TRUE(board.received().empty());
     EXPECT_TRUE(shows("torre.jpg"));
     EXPECT_EQ(form->Command1->text(), "Subir Rampa");
-    EXPECT_TRUE(errors.str().empty()) << "no board is not an error: " << errors.str();
+    EXPECT_EQ(errors.str(),
+              "VARNEL: Form_Load: no board found: serial port 1 (/nonexistent/ttyVARNEL1): no "
+              "such port; serial port 2 (/nonexistent/ttyVARNEL2): no such port\n")
+        << "said once, naming each port and why";
+    for (int i = 0; i < 5; ++i) form->Timer1_Timer();
+    EXPECT_EQ(errors.str().find("Timer1_Timer"), std::string::npos) << errors.str();
 }
 
 TEST_F(ConsoleWindow, MissingStartUpPictureIsReportedAndLeavesThePictureEmpty) {

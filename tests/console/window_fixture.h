@@ -58,11 +58,13 @@ class ConsoleWindow : public ::testing::Test {
         form->Timer1->stop();
     }
 
-    // Builds the window and runs its load handler, then forgets the start-up traffic.
+    // Builds the window and runs its load handler, then forgets the start-up traffic and what
+    // it said on stderr.
     void start(BoardOn where = BoardOn::Port1) {
         makeForm(where);
         form->Form_Load();
         board.clearRecords();
+        errors.str("");
     }
 
     void setState(int16_t giro, int16_t rampa) {

@@ -50,7 +50,8 @@ std::string ProgramRunner::unavailableReason() {
     return {};
 }
 
-ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir) {
+ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir,
+                             bool unprivileged) {
     char tmpl[] = "/tmp/varnel-e2e.XXXXXX";
     if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
     workDir_ = tmpl;
@@ -61,6 +62,15 @@ ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictu
     const std::string runtimeDir = workDir_ + "/runtime";
     fs::create_directories(runtimeDir);
     fs::permissions(runtimeDir, fs::perms::owner_all, fs::perm_options::replace);
+    if (unprivileged) {
+        constexpr uid_t kNobody = 65534;
+        fs::permissions(workDir_,
+                        fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec,
+                        fs::perm_options::replace);
+        if (::chown(runtimeDir.c_str(), kNobody, kNobody) != 0)
+            throw std::runtime_error("cannot hand the runtime folder to nobody");
+    }
     const fs::path program = VARNEL_PROGRAM;
     fs::copy_file(program, programDir_ + "/varnel");
     const fs::path pictures = pictureDir.empty() ? program.parent_path() : fs::path(pictureDir);
@@ -78,6 +88,7 @@ ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictu
            << "for d in pts shm; do [ -d \"$old/$d\" ] || continue; mkdir /dev/$d; "
               "mount --rbind \"$old/$d\" /dev/$d; done\n"
            << portScript("ttyS0", port1) << portScript("ttyS1", port2) << "exec "
+           << (unprivileged ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "")
            << quoted(programDir_ + "/varnel") << "\n";
     const std::string scriptText = script.str();
     const std::string errorsPath = workDir_ + "/stderr.txt";

@@ -25,7 +25,10 @@ class ProgramRunner {
     // Empty when namespaces can be used here, else why not.
     static std::string unavailableReason();
 
-    ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir = {});
+    // `unprivileged`: the program runs as the user nobody, as an operator outside the group
+    // that owns the serial devices would.
+    ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir = {},
+                  bool unprivileged = false);
     ~ProgramRunner();
     ProgramRunner(const ProgramRunner&) = delete;
     ProgramRunner& operator=(const ProgramRunner&) = delete;

@@ -87,9 +87,17 @@ struct DiscoveryCase {
     bool portOpenAfter;
     int16_t portAfter;
     Trace trace;
+    std::string outcomes;  // what each probe found, as the operator is told
 };
 void PrintTo(const DiscoveryCase& c, std::ostream* os) {
     *os << c.name;
+}
+
+std::string outcomesOf(const InterfaceLink& link) {
+    std::string text;
+    for (const ProbeOutcome& o : link.probes())
+        text += (text.empty() ? "" : "; ") + std::to_string(o.port) + ": " + describe(o);
+    return text;
 }
 
 class Discovery : public LinkOnFake, public ::testing::WithParamInterface<DiscoveryCase> {};
@@ -105,6 +113,7 @@ TEST_P(Discovery, OutcomeAndExactOperations) {
     Trace expected = c.trace;
     expected.push_back("PortOpen?");  // the check above
     EXPECT_EQ(fake.trace(), expected);
+    EXPECT_EQ(outcomesOf(link), c.outcomes);
 }
 
 bool opening(const FakeSerialControl& f, const std::string& op, int16_t port) {
@@ -115,12 +124,14 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Discovery,
     ::testing::Values(
         DiscoveryCase{"board_on_port_1", [](FakeSerialControl& f) { f.answer(kF0); }, 1, true, 1,
-                      join({kOpenPort1, {"Output(FF)", "InBufferCount x1", "Input->F0"}})},
+                      join({kOpenPort1, {"Output(FF)", "InBufferCount x1", "Input->F0"}}),
+                      "1: board found"},
         DiscoveryCase{"no_board_on_either_port", [](FakeSerialControl&) {}, -1, false, 2,
                       join({kOpenPort1,
                             {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"},
                             kOpenPort2,
-                            {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"}})},
+                            {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"}}),
+                      "1: no answer; 2: no answer"},
         DiscoveryCase{"board_only_on_port_2",
                       [](FakeSerialControl& f) {
                           f.silent();
@@ -130,7 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
                       join({kOpenPort1,
                             {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"},
                             kOpenPort2,
-                            {"Output(FF)", "InBufferCount x1", "Input->F0"}})},
+                            {"Output(FF)", "InBufferCount x1", "Input->F0"}}),
+                      "1: no answer; 2: board found"},
         DiscoveryCase{"port_1_cannot_be_opened",
                       [](FakeSerialControl& f) {
                           f.failWhen([](const FakeSerialControl& fc, const std::string& op) {
@@ -142,13 +154,15 @@ INSTANTIATE_TEST_SUITE_P(
                       join({{"CommPort(1)", "PortOpen?", "CommPort(1)", "Settings(9600,N,8,1)",
                              "InputLen(0)", "PortOpen(true) !threw"},
                             kOpenPort2,
-                            {"Output(FF)", "InBufferCount x1", "Input->F0"}})},
+                            {"Output(FF)", "InBufferCount x1", "Input->F0"}}),
+                      "1: fake: PortOpen(true) failed; 2: board found"},
         DiscoveryCase{"answer_first_seen_at_poll_5000_is_missing",
                       [](FakeSerialControl& f) { f.answer(kF0, 5000); }, -1, false, 2,
                       join({kOpenPort1,
                             {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"},
                             kOpenPort2,
-                            {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"}})},
+                            {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"}}),
+                      "1: no answer; 2: no answer"},
         DiscoveryCase{"two_bytes_together_on_port_1",
                       [](FakeSerialControl& f) {
                           f.answer(bytes({0xF0, 0xF0}));
@@ -157,7 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                       join({kOpenPort1,
                             {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"},
                             kOpenPort2,
-                            {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"}})},
+                            {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"}}),
+                      "1: no answer; 2: no answer"},
         DiscoveryCase{
             "second_byte_before_the_read_leaves_port_1_open",
             [](FakeSerialControl& f) {
@@ -167,7 +182,8 @@ INSTANTIATE_TEST_SUITE_P(
             2, true, 2,
             join({kOpenPort1,
                   {"Output(FF)", "InBufferCount x1", "Input->F0 00"},
-                  {"CommPort(2)", "PortOpen?", "Output(FF)", "InBufferCount x1", "Input->F0"}})},
+                  {"CommPort(2)", "PortOpen?", "Output(FF)", "InBufferCount x1", "Input->F0"}}),
+            "1: wrong answer (F0 00); 2: board found"},
         DiscoveryCase{"wrong_answer_then_port_change_on_open_port_fails",
                       [](FakeSerialControl& f) {
                           f.answer(bytes({0x55}));
@@ -178,7 +194,8 @@ INSTANTIATE_TEST_SUITE_P(
                       -1, true, 1,
                       join({kOpenPort1,
                             {"Output(FF)", "InBufferCount x1", "Input->55"},
-                            {"PortOpen?", "CommPort(2) !threw"}})},
+                            {"PortOpen?", "CommPort(2) !threw"}}),
+                      "1: wrong answer (55); 2: fake: CommPort(2) failed"},
         DiscoveryCase{"error_on_write_after_open_leaves_port_open",
                       [](FakeSerialControl& f) {
                           f.failWhen([](const FakeSerialControl&, const std::string& op) {
@@ -190,8 +207,32 @@ INSTANTIATE_TEST_SUITE_P(
                             {"Output(FF) !threw"},
                             // port 1 is still open: port 2's probe changes its number and
                             // reuses it without reopening
-                            {"CommPort(2)", "PortOpen?", "Output(FF) !threw"}})}),
+                            {"CommPort(2)", "PortOpen?", "Output(FF) !threw"}}),
+                      "1: fake: Output(FF) failed; 2: fake: Output(FF) failed"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The control's kind of failure is what the operator is told about the port.
+TEST_F(LinkOnFake, ProbeOutcomeNamesWhyThePortCouldNotBeOpened) {
+    const struct {
+        SerialError::Kind kind;
+        const char* told;
+    } cases[] = {
+        {SerialError::Kind::NoSuchPort, "no such port"},
+        {SerialError::Kind::NotPermitted,
+         "not permitted (the user must be in the group that owns the device, usually dialout)"},
+        {SerialError::Kind::Busy, "busy (another program has the port open)"},
+        {SerialError::Kind::Disconnected, "fake: PortOpen(true) failed"},
+    };
+    for (const auto& c : cases) {
+        FakeSerialControl control;
+        InterfaceLink fresh{[&]() -> SerialControl& { return control; }};
+        control.failWhen(
+            [](const FakeSerialControl&, const std::string& op) { return op == "PortOpen(true)"; },
+            c.kind);
+        EXPECT_EQ(fresh.Conectar(), -1);
+        EXPECT_EQ(outcomesOf(fresh), std::string("1: ") + c.told + "; 2: " + c.told);
+    }
+}
 
 TEST_F(LinkOnFake, ProbeSetsMinusOneBeforeTouchingThePort) {
     int16_t seen = 99;

@@ -27,7 +27,7 @@ void FakeSerialControl::record(const std::string& op, bool mayFail) const {
     if (mayFail && failWhen_ && failWhen_(*this, checked)) {
         trace_.push_back(checked + " !threw");
         pollRun_ = 0;
-        throw SerialError("fake: " + checked + " failed");
+        throw SerialError("fake: " + checked + " failed", failKind_);
     }
     if (op == "Input?") return;
     if (op == "InBufferCount") {
@@ -65,49 +65,68 @@ bool FakeSerialControl::PortOpen() const {
 void FakeSerialControl::PortOpen(bool open) {
     record(open ? "PortOpen(true)" : "PortOpen(false)");
     if (open && open_) throw SerialError("fake: port already open");
-    if (!open) buffer_.clear();  // closing discards what was received
+    if (!open) {
+        // Closing discards what was received and what was still on its way.
+        buffer_.clear();
+        inFlight_.clear();
+        emptyNextInput_ = false;
+    }
     open_ = open;
+}
+
+void FakeSerialControl::arrive() {
+    // In order: nothing overtakes an answer that is still on its way.
+    for (InFlight& f : inFlight_) {
+        if (f.arrived) continue;
+        if (!f.reaction.bytes.empty() && f.polls < f.reaction.atPoll) break;
+        buffer_ += f.reaction.bytes;
+        f.arrived = true;
+    }
 }
 
 void FakeSerialControl::Output(const std::string& bytes) {
     record("Output(" + hex(bytes) + ")");
     if (!open_) throw SerialError("fake: Output: port is not open");
     written_ += bytes;
-    pollsSinceOutput_ = 0;
-    hasPending_ = !reactions_.empty();
-    if (hasPending_) {
-        pending_ = reactions_.front();
-        reactions_.pop_front();
-        if (pending_.atPoll <= 0) {
-            buffer_ += pending_.bytes;
-            pending_.bytes.clear();
-        }
+    emptyNextInput_ = false;
+    if (reactions_.empty()) return;
+    inFlight_.push_back({reactions_.front()});
+    reactions_.pop_front();
+    emptyNextInput_ = inFlight_.back().reaction.inputEmpty;
+    arrive();
+}
+
+void FakeSerialControl::settle() {
+    for (InFlight& f : inFlight_) {
+        if (!f.arrived) buffer_ += f.reaction.bytes;
+        buffer_ += f.reaction.beforeRead;
     }
+    inFlight_.clear();
+    emptyNextInput_ = false;
 }
 
 int16_t FakeSerialControl::InBufferCount() {
     record("InBufferCount");
-    ++pollsSinceOutput_;
-    if (hasPending_ && !pending_.bytes.empty() && pollsSinceOutput_ >= pending_.atPoll) {
-        buffer_ += pending_.bytes;
-        pending_.bytes.clear();
-    }
+    for (InFlight& f : inFlight_) ++f.polls;
+    arrive();
     return static_cast<int16_t>(buffer_.size());
 }
 
 std::string FakeSerialControl::Input() {
     // Throw before anything leaves the buffer.
     record("Input?");
+    for (InFlight& f : inFlight_) {
+        if (!f.arrived) break;
+        buffer_ += f.reaction.beforeRead;
+        f.reaction.beforeRead.clear();
+    }
+    while (!inFlight_.empty() && inFlight_.front().arrived) inFlight_.pop_front();
     std::string got;
-    if (hasPending_) {
-        buffer_ += pending_.beforeRead;
-        pending_.beforeRead.clear();
-        if (pending_.inputEmpty) {
-            pending_.inputEmpty = false;
-            buffer_.clear();
-            record("Input->", false);
-            return got;
-        }
+    if (emptyNextInput_) {
+        emptyNextInput_ = false;
+        buffer_.clear();
+        record("Input->", false);
+        return got;
     }
     got.swap(buffer_);
     record("Input->" + hex(got), false);

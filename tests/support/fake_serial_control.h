@@ -26,9 +26,9 @@ struct Reaction {
           inputEmpty(inputEmpty) {}
 
     std::string bytes;       // what arrives in the receive buffer
-    int atPoll;              // the poll (counted from the Output) at which they are first seen
-    std::string beforeRead;  // further bytes that arrive after the last poll, before Input
-    bool inputEmpty;         // the next Input hands over nothing and the bytes are lost
+    int atPoll;              // the poll (counted from the Output) from which they can be seen
+    std::string beforeRead;  // further bytes that arrive after them, before the next Input
+    bool inputEmpty;         // the next Input after the Output hands over nothing; bytes are lost
 };
 
 class FakeSerialControl : public SerialControl {
@@ -48,16 +48,28 @@ class FakeSerialControl : public SerialControl {
         written_.clear();
     }
 
+    // The next poll starts an entry of its own, so that the polls of two calls are told apart.
+    void endPollRun() { pollRun_ = 0; }
+
     // Reactions to the coming Output calls, one each, in order; an Output with none is unanswered.
+    // Like a real line, the fake loses no byte and keeps their order: bytes that have not
+    // arrived when the link writes again stay on their way, and arrive at their poll or, behind
+    // an earlier answer still on its way, later.
     void react(Reaction reaction) { reactions_.push_back(std::move(reaction)); }
     void answer(const std::string& bytes, int atPoll = 1) { react({bytes, atPoll, {}, false}); }
     void silent() { react({}); }
+    // Forgets the reactions not used yet.
+    void clearReactions() { reactions_.clear(); }
+    // Lets every answer still on its way arrive now, as a quiet line does in time.
+    void settle();
     // Bytes already waiting in the receive buffer.
     void preload(const std::string& bytes) { buffer_ += bytes; }
     // Throw SerialError before the operation whose record makes this true (checked before it
     // runs, so it has no effect). The record is as in trace(); PortOpen reads record "PortOpen?".
-    void failWhen(std::function<bool(const FakeSerialControl&, const std::string&)> predicate) {
+    void failWhen(std::function<bool(const FakeSerialControl&, const std::string&)> predicate,
+                  SerialError::Kind kind = SerialError::Kind::Other) {
         failWhen_ = std::move(predicate);
+        failKind_ = kind;
     }
 
     void CommPort(int16_t port) override;
@@ -76,10 +88,18 @@ class FakeSerialControl : public SerialControl {
     mutable std::vector<std::string> trace_;
     mutable int pollRun_ = 0;
     std::function<bool(const FakeSerialControl&, const std::string&)> failWhen_;
+    SerialError::Kind failKind_ = SerialError::Kind::Other;
+    // An answer on its way.
+    struct InFlight {
+        Reaction reaction;
+        int polls = 0;         // polls since its Output
+        bool arrived = false;  // its bytes are in the receive buffer
+    };
+    void arrive();
+
     std::deque<Reaction> reactions_;
-    Reaction pending_;
-    bool hasPending_ = false;
-    int pollsSinceOutput_ = 0;
+    std::deque<InFlight> inFlight_;
+    bool emptyNextInput_ = false;
     std::string buffer_;
     std::string written_;
     int16_t port_ = 1;

@@ -66,6 +66,19 @@ void PtyBoard::setDoubleAnswer(bool twice) {
     std::lock_guard lock(mutex_);
     doubleAnswer_ = twice;
 }
+void PtyBoard::doubleNextAnswer() {
+    std::lock_guard lock(mutex_);
+    doubleNext_ = true;
+}
+void PtyBoard::stall(std::chrono::microseconds duration) {
+    {
+        std::lock_guard lock(mutex_);
+        stallUntil_ = std::chrono::steady_clock::now() + duration;
+    }
+    // Wake the board's thread so that it waits for the end of the stall.
+    const char wake = 's';
+    [[maybe_unused]] ssize_t n = ::write(wakePipe_[1], &wake, 1);
+}
 void PtyBoard::setAnswerDelay(std::chrono::microseconds delay) {
     std::lock_guard lock(mutex_);
     delay_ = delay;
@@ -116,17 +129,37 @@ void PtyBoard::pause(std::chrono::microseconds duration) const {
     }
 }
 
+std::optional<std::chrono::steady_clock::duration> PtyBoard::releaseHeld() {
+    std::lock_guard lock(mutex_);
+    if (!stallUntil_) return std::nullopt;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < *stallUntil_) return *stallUntil_ - now;
+    endStallLocked();
+    return std::nullopt;
+}
+
+void PtyBoard::endStallLocked() {
+    stallUntil_.reset();
+    if (master_ >= 0 && !held_.empty() && ::write(master_, held_.data(), held_.size()) > 0)
+        for (char c : held_) line_.push_back({true, static_cast<unsigned char>(c)});
+    held_.clear();
+}
+
 void PtyBoard::run() {
     for (;;) {
         pollfd fds[2] = {{wakePipe_[0], POLLIN, 0}, {master_, POLLIN, 0}};
         const int nfds = master_ >= 0 ? 2 : 1;
-        if (::poll(fds, nfds, -1) < 0) {
+        int timeout = -1;
+        if (const auto left = releaseHeld())
+            timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*left).count());
+        if (::poll(fds, nfds, timeout) < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (fds[0].revents & POLLIN) {
             char why = 0;
-            if (::read(wakePipe_[0], &why, 1) == 1 && why == 'u') {
+            if (::read(wakePipe_[0], &why, 1) == 1 && why == 's') continue;
+            if (why == 'u') {
                 std::lock_guard lock(mutex_);
                 ::close(master_);
                 master_ = -1;
@@ -201,7 +234,8 @@ void PtyBoard::answer(unsigned char byte) {
             state_ = State::Idle;  // a refused exchange starts over
         }
         delay = delay_;
-        twice = doubleAnswer_;
+        twice = doubleAnswer_ || doubleNext_;
+        doubleNext_ = false;
         paced = paced_;
     }
     pause(delay);
@@ -209,6 +243,13 @@ void PtyBoard::answer(unsigned char byte) {
     if (paced) pause(kByteTime * (twice ? 2 : 1));
     const unsigned char out[2] = {byte, byte};
     std::lock_guard lock(mutex_);
+    if (stallUntil_) {
+        if (std::chrono::steady_clock::now() < *stallUntil_) {
+            held_.append(reinterpret_cast<const char*>(out), twice ? 2 : 1);
+            return;
+        }
+        endStallLocked();  // what was held goes first
+    }
     if (master_ < 0) return;
     if (::write(master_, out, twice ? 2 : 1) <= 0) return;
     line_.push_back({true, byte});

@@ -40,6 +40,11 @@ class PtyBoard {
     void setDoubleAnswer(bool twice);
     // Waits this long before each answer.
     void setAnswerDelay(std::chrono::microseconds delay);
+    // Sends the next answer twice, in one write.
+    void doubleNextAnswer();
+    // Holds every answer back from now for `duration`, then sends what it held in one write, as
+    // a stalled line or a loaded machine delivers late bytes together.
+    void stall(std::chrono::microseconds duration);
     // Paces every byte in both directions at 9600 baud (1.04 ms a byte).
     void setPaced(bool paced);
     // Closes the master side: the program's next access to the port fails.
@@ -63,6 +68,9 @@ class PtyBoard {
     void handle(unsigned char byte);
     void answer(unsigned char byte);
     void pause(std::chrono::microseconds duration) const;
+    // Writes the answers held back by a stall once it is over; the time left of it otherwise.
+    std::optional<std::chrono::steady_clock::duration> releaseHeld();
+    void endStallLocked();
 
     int master_ = -1;
     int slave_ = -1;  // kept open so the master never reads EIO when the program closes the port
@@ -76,6 +84,9 @@ class PtyBoard {
     bool silent_ = false;
     std::optional<unsigned char> wrongAnswer_;
     bool doubleAnswer_ = false;
+    bool doubleNext_ = false;
+    std::optional<std::chrono::steady_clock::time_point> stallUntil_;
+    std::string held_;
     std::chrono::microseconds delay_{0};
     bool paced_ = false;
     std::string received_;

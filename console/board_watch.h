@@ -1,0 +1,58 @@
+// Watches whether the board that was found still answers, so that the operator is told once when
+// it stops and once when it answers again, and never more than a few lines a minute.
+#pragma once
+
+#include <chrono>
+
+namespace varnel {
+
+class BoardWatch {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // Ticks in a row without a whole acknowledged exchange before the board counts as lost.
+    static constexpr int kTicksToLost = 3;
+    // Lines that may follow one another at once; after them, one line per kLineEvery at most.
+    static constexpr int kLineBurst = 4;
+    static constexpr std::chrono::seconds kLineEvery{15};
+
+    enum class Change { None, Lost, AnswersAgain };
+
+    // One tick: `answered` when both of its exchanges were acknowledged. The change the operator
+    // should now be told of, if any. A change held back by the limit is told once a line is
+    // allowed again, if it still stands.
+    Change tick(bool answered, Clock::time_point now) {
+        if (answered)
+            failedInARow_ = 0;
+        else if (failedInARow_ < kTicksToLost)
+            ++failedInARow_;
+        const bool lost = failedInARow_ >= kTicksToLost;
+        if (lost == toldLost_ || !lineAllowed(now)) return Change::None;
+        toldLost_ = lost;
+        return lost ? Change::Lost : Change::AnswersAgain;
+    }
+
+  private:
+    bool lineAllowed(Clock::time_point now) {
+        if (!started_) {
+            started_ = true;
+            refilled_ = now;
+        }
+        while (lines_ < kLineBurst && now - refilled_ >= kLineEvery) {
+            ++lines_;
+            refilled_ += kLineEvery;
+        }
+        if (lines_ == kLineBurst) refilled_ = now;
+        if (lines_ == 0) return false;
+        --lines_;
+        return true;
+    }
+
+    int failedInARow_ = 0;
+    bool toldLost_ = false;
+    int lines_ = kLineBurst;
+    bool started_ = false;
+    Clock::time_point refilled_{};
+};
+
+}  // namespace varnel

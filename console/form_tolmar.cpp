@@ -37,7 +37,7 @@ FormTolmar::FormTolmar(FormTolmarOptions options)
       link_([this]() -> SerialControl& { return Tolmar; }),
       torre_(link_),
       guard_(*options_.errors),
-      conexiones_(std::make_unique<ConexionesHolder>()) {
+      conexiones_(std::make_unique<ConexionesHolder>(*options_.errors)) {
     setWindowTitle(QStringLiteral("VARNEL"));
     setGeometry(172, 144, 707, 325);
     setFixedSize(707, 325);

@@ -10,10 +10,10 @@
 #include <iostream>
 #include <memory>
 
-#include "console/handler_guard.h"
 #include "console/module1_torre.h"
 #include "link/interface_link.h"
 #include "link/posix_serial_control.h"
+#include "ui/handler_guard.h"
 
 namespace varnel {
 

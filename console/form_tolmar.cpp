@@ -7,6 +7,7 @@
 
 #include "console/display_table.h"
 #include "diagram/conexiones.h"
+#include "ui/push_button.h"
 
 namespace varnel {
 
@@ -14,7 +15,7 @@ namespace {
 
 QPushButton* button(QWidget* parent, const char* caption, int left, int top, int width,
                     int height) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
+    auto* b = new PushButton(QString::fromUtf8(caption), parent);
     b->setGeometry(left, top, width, height);
     b->setAutoDefault(false);
     return b;

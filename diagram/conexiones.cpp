@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QString>
 
+#include "ui/push_button.h"
+
 // Registers the embedded diagram (the resource lives in a static library, so it is registered
 // by hand). The macro declares the registration function where it stands, so it must be used at
 // global scope, outside any namespace, including an unnamed one.
@@ -27,7 +29,7 @@ constexpr int kButtonLeft = 328, kButtonTop = 592, kButtonWidth = 105, kButtonHe
 conexiones::conexiones(ConexionesHolder& holder, std::ostream& errors)
     : QWidget(nullptr),
       Picture1(new QLabel(this)),
-      Command1(new QPushButton(QStringLiteral("Volver"), this)),
+      Command1(new PushButton(QStringLiteral("Volver"), this)),
       holder_(holder),
       guard_(errors) {
     setAttribute(Qt::WA_DeleteOnClose);

@@ -167,6 +167,36 @@ TEST_F(ConsoleWindow, SpotChecksOfTheButtonTable) {
     EXPECT_EQ(board.commands(), (std::vector<unsigned char>{0x33, 0x11}));
 }
 
+// A button with the focus acts on Enter (either key) as on Space, although the window has no
+// default button.
+TEST_F(ConsoleWindow, FocusedButtonActsOnEnterAndSpace) {
+    start();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    struct Press {
+        QPushButton* FormTolmar::*button;
+        int16_t giro, rampa;  // before
+        int sent;             // after, also the new Giro + Rampa
+    };
+    const Press presses[] = {{&FormTolmar::Command5, 17, 34, 0x00},
+                             {&FormTolmar::Command1, 1, 0, 0x23}};
+    for (const Press& p : presses) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+            SCOPED_TRACE(((*form).*p.button)->text().toStdString() + ", key " +
+                         std::to_string(key));
+            setState(p.giro, p.rampa);
+            board.clearRecords();
+            ((*form).*p.button)->setFocus();
+            ASSERT_EQ(QApplication::focusWidget(), (*form).*p.button);
+            QTest::keyClick(QApplication::focusWidget(), key);
+            EXPECT_EQ(form->torre().Orden(), p.sent);
+            EXPECT_EQ(board.commands(),
+                      std::vector<unsigned char>{static_cast<unsigned char>(p.sent)});
+        }
+    }
+    EXPECT_EQ(endCalls, 0);
+}
+
 TEST_F(ConsoleWindow, ButtonsWithNoBoardChangeTheStateAndWriteNothing) {
     start(BoardOn::None);
     QTest::mouseClick(form->Command3, Qt::LeftButton);

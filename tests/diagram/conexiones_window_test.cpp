@@ -106,6 +106,20 @@ TEST(ConexionesWindow, NoDefaultCancelOrAccessKeyForVolver) {
     EXPECT_TRUE(w.isVisible());
 }
 
+TEST(ConexionesWindow, VolverWithTheFocusHidesOnEnterAndSpace) {
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        SCOPED_TRACE("key " + std::to_string(key));
+        ConexionesHolder holder;
+        holder.show();
+        conexiones& w = holder.instance();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        w.Command1->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), w.Command1);
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_FALSE(w.isVisible());
+    }
+}
+
 TEST(ConexionesWindow, VolverHidesTheSingleInstance) {
     ConexionesHolder holder;
     holder.show();

@@ -50,7 +50,8 @@ std::string ProgramRunner::unavailableReason() {
     return {};
 }
 
-ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir) {
+ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir,
+                             std::string preload) {
     char tmpl[] = "/tmp/varnel-e2e.XXXXXX";
     if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
     workDir_ = tmpl;
@@ -77,8 +78,9 @@ ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictu
               "continue; touch /dev/$n; mount --bind \"$old/$n\" /dev/$n; done\n"
            << "for d in pts shm; do [ -d \"$old/$d\" ] || continue; mkdir /dev/$d; "
               "mount --rbind \"$old/$d\" /dev/$d; done\n"
-           << portScript("ttyS0", port1) << portScript("ttyS1", port2) << "exec "
-           << quoted(programDir_ + "/varnel") << "\n";
+           << portScript("ttyS0", port1) << portScript("ttyS1", port2);
+    if (!preload.empty()) script << "export LD_PRELOAD=" << quoted(preload) << "\n";
+    script << "exec " << quoted(programDir_ + "/varnel") << "\n";
     const std::string scriptText = script.str();
     const std::string errorsPath = workDir_ + "/stderr.txt";
 
@@ -117,6 +119,10 @@ bool ProgramRunner::running() {
 
 void ProgramRunner::askToClose() {
     if (running()) ::kill(pid_, SIGTERM);
+}
+
+void ProgramRunner::sendSignal(int number) {
+    if (running()) ::kill(pid_, number);
 }
 
 std::optional<int> ProgramRunner::waitForExit(std::chrono::milliseconds timeout) {

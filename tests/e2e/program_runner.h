@@ -25,7 +25,9 @@ class ProgramRunner {
     // Empty when namespaces can be used here, else why not.
     static std::string unavailableReason();
 
-    ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir = {});
+    // `preload`: libraries the program is started with (LD_PRELOAD), empty for none.
+    ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir = {},
+                  std::string preload = {});
     ~ProgramRunner();
     ProgramRunner(const ProgramRunner&) = delete;
     ProgramRunner& operator=(const ProgramRunner&) = delete;
@@ -33,6 +35,7 @@ class ProgramRunner {
     bool running();
     // Asks the program to close, as the window system's close does.
     void askToClose();
+    void sendSignal(int number);
     // Waits for the end; the exit status (or 128 + signal), nothing on timeout.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout);
     std::string errors() const;

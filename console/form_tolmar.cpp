@@ -7,6 +7,7 @@
 
 #include "console/display_table.h"
 #include "diagram/conexiones.h"
+#include "ui/push_button.h"
 
 namespace varnel {
 
@@ -14,7 +15,7 @@ namespace {
 
 QPushButton* button(QWidget* parent, const char* caption, int left, int top, int width,
                     int height) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
+    auto* b = new PushButton(QString::fromUtf8(caption), parent);
     b->setGeometry(left, top, width, height);
     b->setAutoDefault(false);
     return b;
@@ -37,7 +38,7 @@ FormTolmar::FormTolmar(FormTolmarOptions options)
       link_([this]() -> SerialControl& { return Tolmar; }),
       torre_(link_),
       guard_(*options_.errors),
-      conexiones_(std::make_unique<ConexionesHolder>()) {
+      conexiones_(std::make_unique<ConexionesHolder>(*options_.errors)) {
     setWindowTitle(QStringLiteral("VARNEL"));
     setGeometry(172, 144, 707, 325);
     setFixedSize(707, 325);

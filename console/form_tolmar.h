@@ -11,10 +11,10 @@
 #include <memory>
 
 #include "console/board_watch.h"
-#include "console/handler_guard.h"
 #include "console/module1_torre.h"
 #include "link/interface_link.h"
 #include "link/posix_serial_control.h"
+#include "ui/handler_guard.h"
 
 namespace varnel {
 

@@ -1,39 +1,94 @@
 // VARNEL: the operator console of the motorised tower.
+#include <fcntl.h>
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "console/form_tolmar.h"
 
-int main(int argc, char** argv) {
-    // A request to end the session (SIGTERM, SIGHUP, Ctrl+C) closes the console like its close
-    // box, so the motors are stopped on the way out. The signals are blocked before any thread
-    // starts and read through a descriptor in the event loop.
+namespace {
+
+// The write end of the pipe through which the ending signals reach the event loop. A signal
+// handler reaches the rest of the program only through process-wide state; this descriptor, set
+// once before the handler is installed, is the only such state of the program.
+std::atomic<int> endSignalPipe{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "used from a signal handler");
+
+struct EndSignal {
+    int number;
+    const char* failure;  // what is reported when it cannot be watched
+};
+constexpr EndSignal kEndSignals[] = {{SIGTERM, "cannot watch SIGTERM: sigaction"},
+                                     {SIGINT, "cannot watch SIGINT: sigaction"},
+                                     {SIGHUP, "cannot watch SIGHUP: sigaction"}};
+
+void onEndSignal(int) {
+    const int savedErrno = errno;
+    const char wake = 0;
+    // A full pipe already holds a wake-up, so a byte that does not fit is not missed.
+    [[maybe_unused]] const ssize_t written =
+        ::write(endSignalPipe.load(std::memory_order_relaxed), &wake, 1);
+    errno = savedErrno;
+}
+
+void report(const char* what, int error) {
+    std::fprintf(stderr, "VARNEL: %s: %s\n", what, std::strerror(error));
+}
+
+// Makes SIGTERM, SIGINT and SIGHUP wake the event loop through a pipe; the read end, or -1 when
+// no pipe could be made (reported; the signals then end the program without the stop).
+int watchEndSignals() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        const int error = errno;
+        report("cannot watch SIGTERM, SIGINT and SIGHUP: pipe2", error);
+        return -1;
+    }
+    endSignalPipe.store(ends[1]);
+    struct sigaction action {};
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
     sigset_t endSignals;
     sigemptyset(&endSignals);
-    sigaddset(&endSignals, SIGTERM);
-    sigaddset(&endSignals, SIGINT);
-    sigaddset(&endSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
-    const int signalFd = signalfd(-1, &endSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    for (const EndSignal& signal : kEndSignals) {
+        sigaddset(&endSignals, signal.number);
+        if (::sigaction(signal.number, &action, nullptr) != 0) {
+            const int error = errno;
+            report(signal.failure, error);
+        }
+    }
+    // A parent may have started the program with them blocked; they must reach the handler.
+    if (const int error = ::pthread_sigmask(SIG_UNBLOCK, &endSignals, nullptr); error != 0)
+        report("cannot unblock SIGTERM, SIGINT and SIGHUP: pthread_sigmask", error);
+    return ends[0];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A request to end the session (SIGTERM, SIGHUP, Ctrl+C) closes the console like its close
+    // box, so the motors are stopped on the way out. Set up before any thread starts, so that
+    // every thread has the signals unblocked.
+    const int endSignals = watchEndSignals();
 
     QApplication app(argc, argv);
     varnel::FormTolmar form;
-    QSocketNotifier* notifier = nullptr;
-    if (signalFd >= 0) {
-        notifier = new QSocketNotifier(signalFd, QSocketNotifier::Read, &form);
-        QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form, signalFd] {
-            signalfd_siginfo info;
-            while (read(signalFd, &info, sizeof info) == sizeof info) {
+    if (endSignals >= 0) {
+        // A signal that came before the event loop runs waits in the pipe and is handled then.
+        auto* notifier = new QSocketNotifier(endSignals, QSocketNotifier::Read, &form);
+        QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form, endSignals] {
+            char wakes[64];
+            while (::read(endSignals, wakes, sizeof wakes) > 0) {
             }
             form.close();
         });
-    } else {
-        std::perror("VARNEL: signalfd");
     }
     form.Form_Load();
     form.show();

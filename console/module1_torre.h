@@ -30,7 +30,7 @@ class Module1_Torre {
     InterfaceLink& link_;
 };
 
-// The input rules: the board's input value sets the codes by a fixed table (1 to 15 act).
+// The input rules: the board's input value sets the codes by the table kInputRules.
 void AplicarEntradas(Module1_Torre& torre, int16_t value);
 
 }  // namespace varnel

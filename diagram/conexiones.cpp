@@ -6,8 +6,7 @@
 #include <QPushButton>
 #include <QString>
 
-#include <exception>
-#include <iostream>
+#include "ui/push_button.h"
 
 // Registers the embedded diagram (the resource lives in a static library, so it is registered
 // by hand). The macro declares the registration function where it stands, so it must be used at
@@ -27,11 +26,12 @@ constexpr int kButtonLeft = 328, kButtonTop = 592, kButtonWidth = 105, kButtonHe
 
 }  // namespace
 
-conexiones::conexiones(ConexionesHolder& holder)
+conexiones::conexiones(ConexionesHolder& holder, std::ostream& errors)
     : QWidget(nullptr),
       Picture1(new QLabel(this)),
-      Command1(new QPushButton(QStringLiteral("Volver"), this)),
-      holder_(holder) {
+      Command1(new PushButton(QStringLiteral("Volver"), this)),
+      holder_(holder),
+      guard_(errors) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Form1"));
     setGeometry(kLeft, kTop, kWidth, kHeight);
@@ -49,19 +49,11 @@ conexiones::conexiones(ConexionesHolder& holder)
     setTabOrder(Picture1, Command1);
     Picture1->setFocus();  // the first control takes the focus when the window is shown
 
-    connect(Command1, &QPushButton::clicked, this, [this] {
-        try {
-            Command1_Click();
-        } catch (const std::exception& e) {
-            std::cerr << "VARNEL: Command1_Click: " << e.what() << std::endl;
-        } catch (...) {
-            std::cerr << "VARNEL: Command1_Click: unknown error" << std::endl;
-        }
-    });
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 }
 
 void conexiones::Command1_Click() {
-    holder_.hide();
+    guard_.run("Command1_Click", [this] { holder_.hide(); });
 }
 
 void conexiones::closeEvent(QCloseEvent* event) {
@@ -71,7 +63,7 @@ void conexiones::closeEvent(QCloseEvent* event) {
     closed_ = event->isAccepted();
 }
 
-ConexionesHolder::ConexionesHolder() {
+ConexionesHolder::ConexionesHolder(std::ostream& errors) : errors_(errors) {
     registerDiagramResource();
 }
 
@@ -84,7 +76,7 @@ ConexionesHolder::~ConexionesHolder() {
 conexiones& ConexionesHolder::instance() {
     if (existing() == nullptr) {
         if (window_) closing_ = window_;
-        window_ = new conexiones(*this);
+        window_ = new conexiones(*this, errors_);
     }
     return *window_;
 }

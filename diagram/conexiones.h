@@ -5,6 +5,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QWidget>
+#include <iostream>
+
+#include "ui/handler_guard.h"
 
 class QCloseEvent;
 
@@ -17,7 +20,8 @@ class ConexionesHolder;
 class conexiones : public QWidget {
     Q_OBJECT
   public:
-    explicit conexiones(ConexionesHolder& holder);
+    // Failures of its handler are reported on `errors`.
+    conexiones(ConexionesHolder& holder, std::ostream& errors);
 
     QLabel* Picture1;
     QPushButton* Command1;
@@ -34,14 +38,16 @@ class conexiones : public QWidget {
   private:
     friend class ConexionesHolder;
     ConexionesHolder& holder_;
+    HandlerGuard guard_;
     bool closed_ = false;  // closed through the window system, waiting to be deleted
 };
 
 // Owns the single diagram window (it does not exist until first used).
 class ConexionesHolder {
   public:
-    ConexionesHolder();
-    ~ConexionesHolder();
+    // Failures of the window's handler are reported on `errors`.
+    explicit ConexionesHolder(std::ostream& errors = std::cerr);
+    virtual ~ConexionesHolder();
     ConexionesHolder(const ConexionesHolder&) = delete;
     ConexionesHolder& operator=(const ConexionesHolder&) = delete;
 
@@ -50,9 +56,11 @@ class ConexionesHolder {
     // The window, or nullptr if it was never created or was closed through the window system.
     conexiones* existing() const;
     void show();  // instance().setVisible(true)
-    void hide();  // instance().setVisible(false)
+    // instance().setVisible(false); virtual so that a test can make "Volver" fail.
+    virtual void hide();
 
   private:
+    std::ostream& errors_;
     QPointer<conexiones> window_;
     QPointer<conexiones> closing_;  // a closed window that the event loop has not deleted yet
 };

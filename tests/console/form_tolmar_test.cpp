@@ -45,10 +45,12 @@ TEST_F(ConsoleWindow, LayoutCaptionsAndTabOrder) {
     }
     EXPECT_TRUE(form->Picture1->pixmap().isNull()) << "no picture before the load handler";
     EXPECT_EQ(form->Timer1->interval(), 10);
+    // Command1 holds the window's focus from the start, and has the keyboard focus once the
+    // window is shown and active.
+    EXPECT_EQ(form->focusWidget(), form->Command1);
     form->show();
-    EXPECT_EQ(
-        QApplication::focusWidget() == nullptr || QApplication::focusWidget() == form->Command1,
-        true);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    EXPECT_EQ(QApplication::focusWidget(), form->Command1);
 }
 
 TEST_F(ConsoleWindow, TimerRunsFromTheMomentTheWindowIsBuilt) {
@@ -170,6 +172,36 @@ TEST_F(ConsoleWindow, SpotChecksOfTheButtonTable) {
     QTest::mouseClick(form->Command1, Qt::LeftButton);
     QTest::mouseClick(form->Command1, Qt::LeftButton);
     EXPECT_EQ(board.commands(), (std::vector<unsigned char>{0x33, 0x11}));
+}
+
+// A button with the focus acts on Enter (either key) as on Space, although the window has no
+// default button.
+TEST_F(ConsoleWindow, FocusedButtonActsOnEnterAndSpace) {
+    start();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    struct Press {
+        QPushButton* FormTolmar::*button;
+        int16_t giro, rampa;  // before
+        int sent;             // after, also the new Giro + Rampa
+    };
+    const Press presses[] = {{&FormTolmar::Command5, 17, 34, 0x00},
+                             {&FormTolmar::Command1, 1, 0, 0x23}};
+    for (const Press& p : presses) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+            SCOPED_TRACE(((*form).*p.button)->text().toStdString() + ", key " +
+                         std::to_string(key));
+            setState(p.giro, p.rampa);
+            board.clearRecords();
+            ((*form).*p.button)->setFocus();
+            ASSERT_EQ(QApplication::focusWidget(), (*form).*p.button);
+            QTest::keyClick(QApplication::focusWidget(), key);
+            EXPECT_EQ(form->torre().Orden(), p.sent);
+            EXPECT_EQ(board.commands(),
+                      std::vector<unsigned char>{static_cast<unsigned char>(p.sent)});
+        }
+    }
+    EXPECT_EQ(endCalls, 0);
 }
 
 TEST_F(ConsoleWindow, ButtonsWithNoBoardChangeTheStateAndWriteNothing) {

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -104,6 +106,20 @@ TEST(ConexionesWindow, NoDefaultCancelOrAccessKeyForVolver) {
     EXPECT_TRUE(w.isVisible());
 }
 
+TEST(ConexionesWindow, VolverWithTheFocusHidesOnEnterAndSpace) {
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        SCOPED_TRACE("key " + std::to_string(key));
+        ConexionesHolder holder;
+        holder.show();
+        conexiones& w = holder.instance();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        w.Command1->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), w.Command1);
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_FALSE(w.isVisible());
+    }
+}
+
 TEST(ConexionesWindow, VolverHidesTheSingleInstance) {
     ConexionesHolder holder;
     holder.show();
@@ -111,6 +127,23 @@ TEST(ConexionesWindow, VolverHidesTheSingleInstance) {
     QTest::mouseClick(w.Command1, Qt::LeftButton);
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(holder.existing(), &w);
+}
+
+// "Volver" runs through the handler guard: a failure is reported once, under the handler's name,
+// and goes no further than the click.
+TEST(ConexionesWindow, FailureInVolverIsReportedOnceAndStopsThere) {
+    struct FailingHolder : ConexionesHolder {
+        using ConexionesHolder::ConexionesHolder;
+        void hide() override { throw std::runtime_error("cannot hide"); }
+    };
+    std::ostringstream errors;
+    FailingHolder holder(errors);
+    holder.show();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NO_THROW(QTest::mouseClick(holder.existing()->Command1, Qt::LeftButton));
+    }
+    EXPECT_EQ(errors.str(), "VARNEL: Command1_Click: cannot hide\n");
+    EXPECT_TRUE(holder.existing()->isVisible());
 }
 
 // The life of the window: created on first show, then shown and hidden, never duplicated;

@@ -51,7 +51,7 @@ std::string ProgramRunner::unavailableReason() {
 }
 
 ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir,
-                             bool unprivileged) {
+                             std::string preload, bool unprivileged) {
     char tmpl[] = "/tmp/varnel-e2e.XXXXXX";
     if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
     workDir_ = tmpl;
@@ -87,8 +87,9 @@ ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictu
               "continue; touch /dev/$n; mount --bind \"$old/$n\" /dev/$n; done\n"
            << "for d in pts shm; do [ -d \"$old/$d\" ] || continue; mkdir /dev/$d; "
               "mount --rbind \"$old/$d\" /dev/$d; done\n"
-           << portScript("ttyS0", port1) << portScript("ttyS1", port2) << "exec "
-           << (unprivileged ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "")
+           << portScript("ttyS0", port1) << portScript("ttyS1", port2);
+    if (!preload.empty()) script << "export LD_PRELOAD=" << quoted(preload) << "\n";
+    script << "exec " << (unprivileged ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "")
            << quoted(programDir_ + "/varnel") << "\n";
     const std::string scriptText = script.str();
     const std::string errorsPath = workDir_ + "/stderr.txt";
@@ -128,6 +129,10 @@ bool ProgramRunner::running() {
 
 void ProgramRunner::askToClose() {
     if (running()) ::kill(pid_, SIGTERM);
+}
+
+void ProgramRunner::sendSignal(int number) {
+    if (running()) ::kill(pid_, number);
 }
 
 std::optional<int> ProgramRunner::waitForExit(std::chrono::milliseconds timeout) {

@@ -25,10 +25,11 @@ class ProgramRunner {
     // Empty when namespaces can be used here, else why not.
     static std::string unavailableReason();
 
+    // `preload`: libraries the program is started with (LD_PRELOAD), empty for none.
     // `unprivileged`: the program runs as the user nobody, as an operator outside the group
     // that owns the serial devices would.
     ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir = {},
-                  bool unprivileged = false);
+                  std::string preload = {}, bool unprivileged = false);
     ~ProgramRunner();
     ProgramRunner(const ProgramRunner&) = delete;
     ProgramRunner& operator=(const ProgramRunner&) = delete;
@@ -36,6 +37,7 @@ class ProgramRunner {
     bool running();
     // Asks the program to close, as the window system's close does.
     void askToClose();
+    void sendSignal(int number);
     // Waits for the end; the exit status (or 128 + signal), nothing on timeout.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout);
     std::string errors() const;

@@ -115,7 +115,7 @@ TEST_F(Resync, NoBoardAtStartIsToldOnceWithWhatEachPortGave) {
         if (c.port1 == Port1::Silent) board.setSilent(true);
         ProgramRunner program(
             c.port1 == Port1::Absent ? PortSetup::absent() : PortSetup::device(board.path()),
-            PortSetup::absent(), {}, c.port1 == Port1::NotPermitted);
+            PortSetup::absent(), {}, {}, c.port1 == Port1::NotPermitted);
         ASSERT_TRUE(eventually([&] { return !program.errors().empty() || !program.running(); }))
             << "nothing said";
         std::this_thread::sleep_for(100ms);  // ticks run, with nothing more to say

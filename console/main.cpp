@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -19,6 +20,9 @@ namespace {
 // once before the handler is installed, is the only such state of the program.
 std::atomic<int> endSignalPipe{-1};
 static_assert(std::atomic<int>::is_always_lock_free, "used from a signal handler");
+// Set by the handler as well, for when no pipe could be made.
+std::atomic<bool> endSignalSeen{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "used from a signal handler");
 
 struct EndSignal {
     int number;
@@ -30,6 +34,7 @@ constexpr EndSignal kEndSignals[] = {{SIGTERM, "cannot watch SIGTERM: sigaction"
 
 void onEndSignal(int) {
     const int savedErrno = errno;
+    endSignalSeen.store(true, std::memory_order_relaxed);
     const char wake = 0;
     // A full pipe already holds a wake-up, so a byte that does not fit is not missed.
     [[maybe_unused]] const ssize_t written =
@@ -42,13 +47,15 @@ void report(const char* what, int error) {
 }
 
 // Makes SIGTERM, SIGINT and SIGHUP wake the event loop through a pipe; the read end, or -1 when
-// no pipe could be made (reported; the signals then end the program without the stop).
+// no pipe could be made (reported; the event loop then looks for them on a slow timer).
 int watchEndSignals() {
-    int ends[2];
+    int ends[2] = {-1, -1};
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
         const int error = errno;
-        report("cannot watch SIGTERM, SIGINT and SIGHUP: pipe2", error);
-        return -1;
+        report(
+            "cannot watch SIGTERM, SIGINT and SIGHUP through a pipe, looking for them every "
+            "100 ms instead: pipe2",
+            error);
     }
     endSignalPipe.store(ends[1]);
     struct sigaction action {};
@@ -89,6 +96,12 @@ int main(int argc, char** argv) {
             }
             form.close();
         });
+    } else {
+        auto* poll = new QTimer(&form);
+        QObject::connect(poll, &QTimer::timeout, &form, [&form] {
+            if (endSignalSeen.load(std::memory_order_relaxed)) form.close();
+        });
+        poll->start(100);
     }
     form.Form_Load();
     form.show();

@@ -114,17 +114,25 @@ TEST_P(EndingSignal, StopsTheMotorsAndEndsTheProgram) {
 INSTANTIATE_TEST_SUITE_P(Signals, EndingSignal, ::testing::ValuesIn(endingCases()),
                          [](const auto& info) { return caseName(info.param); });
 
-// When the signals cannot be watched at all, the operator is told why, with the system's own
-// reason, and the console still runs.
-TEST_F(SignalTest, NoWayToWatchTheSignalsIsReportedWithItsCause) {
+// When no pipe can be made, the operator is told why, with the system's own reason, and a
+// signal still stops the motors and ends the console.
+TEST_F(SignalTest, WithoutAPipeTheCauseIsReportedAndASignalStillStopsTheMotors) {
     PtyBoard board;
     ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent(), {},
                           preloading(VARNEL_PRELOAD_FAIL_PIPE2));
     ASSERT_TRUE(eventually([&] { return board.commands().size() >= 3; })) << program.errors();
     EXPECT_TRUE(program.running());
-    EXPECT_EQ(program.errors(),
-              "preloaded: pipe2 fails with EMFILE\n"
-              "VARNEL: cannot watch SIGTERM, SIGINT and SIGHUP: pipe2: Too many open files\n");
+    const std::string told =
+        "preloaded: pipe2 fails with EMFILE\n"
+        "VARNEL: cannot watch SIGTERM, SIGINT and SIGHUP through a pipe, looking for them every "
+        "100 ms instead: pipe2: Too many open files\n";
+    EXPECT_EQ(program.errors(), told);
+    program.sendSignal(SIGTERM);
+    ASSERT_EQ(program.waitForExit(10s), 0) << program.errors();
+    const Line line = board.line();
+    ASSERT_GE(line.size(), 4u);
+    EXPECT_EQ(Line(line.end() - 4, line.end()), commandLine(0x00)) << "the stop comes last";
+    EXPECT_EQ(program.errors(), told);
 }
 
 }  // namespace

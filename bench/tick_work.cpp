@@ -60,6 +60,7 @@ std::vector<Row> tickWork() {
     FormTolmar form(options);
     form.Timer1->stop();
     form.Form_Load();
+    errors.str("");  // the line that says no board was found: expected here
     form.show();
     QCoreApplication::processEvents();
 
@@ -114,6 +115,8 @@ int startUpChild(int argc, char** argv) {
     FormTolmarOptions options;
     options.portPaths = [&](int16_t port) { return port == 1 ? port1 : port2; };
     options.programDir = QStringLiteral(VARNEL_ASSETS_DIR);
+    std::ostringstream errors;  // the line that says no board was found
+    options.errors = &errors;
     FormTolmar form(options);
     long long loaded = 0;
     // Connected after the window's own handler, so it runs when the first tick has ended.

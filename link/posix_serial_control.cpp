@@ -207,7 +207,10 @@ void PosixSerialControl::applySettings() {
 
 void PosixSerialControl::closePort() {
     if (fd_ < 0) return;
-    ::close(fd_);  // also releases the lock
+    // The exclusive mode belongs to the terminal, not to this descriptor: it outlives the close
+    // while anyone else keeps the device open, and would keep ordinary users out of it.
+    ::ioctl(fd_, TIOCNXCL);  // a device without the mode (ENOTTY, EINVAL) has nothing to clear
+    ::close(fd_);            // also releases the lock
     fd_ = -1;
 }
 

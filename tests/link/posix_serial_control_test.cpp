@@ -2,10 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "link/interface_link.h"
@@ -184,6 +190,37 @@ TEST_F(OnPty, UnpluggedBoardMakesEveryAccessThrow) {
         EXPECT_NE(std::string(e.what()).find("disconnected"), std::string::npos) << e.what();
     }
     EXPECT_NO_THROW(control.PortOpen(false));
+}
+
+// Opens `path` as nobody, in a child process: 0 when it opens, else the child's errno.
+int openAsNobody(const std::string& path, uid_t uid, gid_t gid) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(255);
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ::_exit(fd >= 0 ? 0 : errno);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST_F(OnPty, ClosingGivesThePortBackToOrdinaryUsers) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "not root: the check opens the port as the unprivileged user nobody, and "
+                        "only root can switch to it (root itself passes through exclusive use)";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr) << "no user nobody";
+    const uid_t uid = nobody->pw_uid;
+    const gid_t gid = nobody->pw_gid;
+    ASSERT_EQ(::chown(board.path().c_str(), uid, gid), 0) << std::strerror(errno);
+    ASSERT_EQ(::chmod(board.path().c_str(), 0600), 0) << std::strerror(errno);
+
+    open();
+    EXPECT_EQ(openAsNobody(board.path(), uid, gid), EBUSY) << "an ordinary user is kept out";
+    control.PortOpen(false);
+    const int error = openAsNobody(board.path(), uid, gid);
+    EXPECT_EQ(error, 0) << "after the close: " << (error > 0 ? std::strerror(error) : "no child");
 }
 
 }  // namespace

@@ -145,27 +145,31 @@ void PosixSerialControl::fail(const std::string& what, int error) const {
     throw SerialError(where + ": " + what + ": " + errorText(error), errorKind(error));
 }
 
+void PosixSerialControl::refuse(const char* operation, const std::string& why) const {
+    throw SerialError("serial port " + std::to_string(port_) + ": " + operation + ": " + why);
+}
+
 void PosixSerialControl::requireOpen(const char* operation) const {
-    if (fd_ < 0)
-        throw SerialError("serial port " + std::to_string(port_) + ": " + operation +
-                          ": port is not open");
+    if (fd_ < 0) refuse(operation, "port is not open");
 }
 
 void PosixSerialControl::CommPort(int16_t port) {
-    if (fd_ >= 0)
-        throw SerialError("serial port " + std::to_string(port_) +
-                          ": cannot change the port number while the port is open");
-    if (port < 1) throw SerialError("invalid port number " + std::to_string(port));
+    if (fd_ >= 0) refuse("CommPort", "cannot change the port number while the port is open");
+    if (port < 1) refuse("CommPort", "invalid port number " + std::to_string(port));
     port_ = port;
 }
 
 void PosixSerialControl::Settings(const std::string& settings) {
-    settings_ = parseLineSettings(settings);
-    if (fd_ >= 0) applySettings();
+    try {
+        settings_ = parseLineSettings(settings);
+    } catch (const SerialError& e) {
+        refuse("Settings", e.what());
+    }
+    if (fd_ >= 0) applySettings("Settings");
 }
 
 void PosixSerialControl::InputLen(int16_t length) {
-    if (length < 0) throw SerialError("invalid input length " + std::to_string(length));
+    if (length < 0) refuse("InputLen", "invalid input length " + std::to_string(length));
     inputLen_ = length;
 }
 
@@ -174,29 +178,31 @@ void PosixSerialControl::PortOpen(bool open) {
         closePort();
         return;
     }
-    if (fd_ >= 0) throw SerialError("serial port " + std::to_string(port_) + ": already open");
+    if (fd_ >= 0) refuse("PortOpen", "already open");
     openPath_ = paths_(port_);
     fd_ = ::open(openPath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
         const int error = errno;
-        fail("cannot open", error);
+        fail("PortOpen: cannot open", error);
     }
     try {
         // TIOCEXCL keeps other openers out, but root passes through it; the lock covers that.
         if (::ioctl(fd_, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
-            fail("TIOCEXCL", errno);
+            fail("PortOpen: TIOCEXCL", errno);
         if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
-            fail("cannot lock", errno == EWOULDBLOCK ? EBUSY : errno);
-        applySettings();
+            fail("PortOpen: cannot lock", errno == EWOULDBLOCK ? EBUSY : errno);
+        applySettings("PortOpen");
     } catch (...) {
         closePort();
         throw;
     }
 }
 
-void PosixSerialControl::applySettings() {
+void PosixSerialControl::applySettings(const char* operation) {
+    const std::string op = operation;
     termios tio{};
-    if (::tcgetattr(fd_, &tio) != 0) fail("not a serial port", errno == ENOTTY ? ENODEV : errno);
+    if (::tcgetattr(fd_, &tio) != 0)
+        fail(op + ": not a serial port", errno == ENOTTY ? ENODEV : errno);
     ::cfmakeraw(&tio);
     const speed_t speed = speedFor(settings_.baud);
     ::cfsetispeed(&tio, speed);
@@ -223,12 +229,15 @@ void PosixSerialControl::applySettings() {
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) fail("cannot apply line settings", errno);
+    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) fail(op + ": cannot apply line settings", errno);
 }
 
 void PosixSerialControl::closePort() {
     if (fd_ < 0) return;
-    ::close(fd_);  // also releases the lock
+    // The exclusive mode belongs to the terminal, not to this descriptor: it outlives the close
+    // while anyone else keeps the device open, and would keep ordinary users out of it.
+    ::ioctl(fd_, TIOCNXCL);  // a device without the mode (ENOTTY, EINVAL) has nothing to clear
+    ::close(fd_);            // also releases the lock
     fd_ = -1;
 }
 
@@ -243,26 +252,41 @@ void PosixSerialControl::Output(const std::string& bytes) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) {
-            // The transmit buffer is full: give the line a moment to drain, but never hang.
-            pollfd p{fd_, POLLOUT, 0};
-            const int ready = ::poll(&p, 1, 1000);
-            if (ready > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) continue;
-            if (ready > 0) fail("Output", EIO);
-            fail("Output: transmit timed out", ETIMEDOUT);
+            awaitWritable();
+            continue;
         }
         fail("Output", n < 0 ? errno : EIO);
     }
 }
 
-int PosixSerialControl::waitingBytes() {
+void PosixSerialControl::awaitWritable() {
+    // The transmit buffer is full: give the line a moment to drain, but never hang. A signal
+    // that interrupts the wait does not end it; the deadline stays where it was.
+    const auto deadline = std::chrono::steady_clock::now() + kTransmitWait;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{fd_, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) fail("Output", errno);
+        if (ready == 0) break;
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) fail("Output", EIO);
+        return;
+    }
+    fail("Output: transmit timed out", ETIMEDOUT);
+}
+
+int PosixSerialControl::waitingBytes(const char* operation) {
     int count = 0;
-    if (::ioctl(fd_, FIONREAD, &count) != 0) fail("InBufferCount", errno);
+    if (::ioctl(fd_, FIONREAD, &count) != 0) fail(operation, errno);
     return count;
 }
 
 std::string PosixSerialControl::Input() {
     requireOpen("Input");
-    const int waiting = waitingBytes();
+    const int waiting = waitingBytes("Input");
     if (waiting <= 0) return {};
     const size_t wanted = inputLen_ == 0
                               ? static_cast<size_t>(waiting)
@@ -287,10 +311,11 @@ std::string PosixSerialControl::Input() {
 
 int16_t PosixSerialControl::InBufferCount() {
     requireOpen("InBufferCount");
-    int count = waitingBytes();
+    int count = waitingBytes("InBufferCount");
     if (count == 0) {
         const auto deadline = std::chrono::steady_clock::now() + kEmptyPollWait;
-        while (count == 0 && std::chrono::steady_clock::now() < deadline) count = waitingBytes();
+        while (count == 0 && std::chrono::steady_clock::now() < deadline)
+            count = waitingBytes("InBufferCount");
     }
     return static_cast<int16_t>(std::min(count, static_cast<int>(INT16_MAX)));
 }

@@ -30,6 +30,8 @@ class PosixSerialControl : public SerialControl {
     // How long InBufferCount waits for a byte before it answers 0, so that the link's count of
     // polls spans a round trip with the board on a fast machine.
     static constexpr std::chrono::microseconds kEmptyPollWait{6};
+    // How long Output waits for room in a full transmit buffer before it gives up.
+    static constexpr std::chrono::milliseconds kTransmitWait{1000};
 
     explicit PosixSerialControl(PortPaths paths = linuxPortPath);
     ~PosixSerialControl() override;
@@ -51,9 +53,11 @@ class PosixSerialControl : public SerialControl {
 
   private:
     [[noreturn]] void fail(const std::string& what, int error) const;
+    [[noreturn]] void refuse(const char* operation, const std::string& why) const;
     void requireOpen(const char* operation) const;
-    void applySettings();
-    int waitingBytes();
+    void applySettings(const char* operation);
+    void awaitWritable();
+    int waitingBytes(const char* operation);
     void closePort();
 
     PortPaths paths_;

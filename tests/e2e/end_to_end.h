@@ -7,10 +7,11 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
-#include <thread>
+#include <utility>
 
 #include "tests/e2e/program_runner.h"
 #include "tests/support/pty_board.h"
+#include "tests/support/wait_until.h"
 
 namespace varnel::test {
 
@@ -31,12 +32,7 @@ class EndToEnd : public ::testing::Test {
     // Waits until `done` holds, up to the deadline.
     template <typename F>
     static bool eventually(F done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+        return waitUntil(std::move(done), timeout);
     }
 
     static bool startsWith(const Line& line, const Line& prefix) {

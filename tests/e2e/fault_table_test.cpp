@@ -73,6 +73,46 @@ class FaultTable : public EndToEnd {
     static bool onlyBytes(const std::string& bytes, const std::string& allowed) {
         return bytes.find_first_not_of(allowed) == std::string::npos;
     }
+
+    // The bytes the board receives from the first `first` it receives after `from` on, once
+    // there are at least `count` of them; empty if that does not happen in time.
+    static std::string receivedFrom(const PtyBoard& board, size_t from, char first, size_t count) {
+        std::string seen;
+        eventually(
+            [&] {
+                const std::string all = board.received();
+                const size_t start = all.find(first, from);
+                seen = start == std::string::npos ? std::string() : all.substr(start);
+                return seen.size() >= count;
+            },
+            3s);
+        return seen.size() >= count ? seen : std::string();
+    }
+
+    // Whether `part` is on the line after its first `from` bytes.
+    static bool onLineSince(const PtyBoard& board, size_t from, const Line& part) {
+        const Line line = board.line();
+        if (line.size() < from) return false;
+        return std::search(line.begin() + static_cast<std::ptrdiff_t>(from), line.end(),
+                           part.begin(), part.end()) != line.end();
+    }
+
+    // How many answers the board has sent after the first `from` bytes of the line.
+    static size_t answersSince(const PtyBoard& board, size_t from) {
+        const Line line = board.line();
+        if (line.size() < from) return 0;
+        return static_cast<size_t>(
+            std::count_if(line.begin() + static_cast<std::ptrdiff_t>(from), line.end(),
+                          [](const PtyBoard::LineByte& b) { return b.fromBoard; }));
+    }
+
+    // Whether the board has sent two answers in a row after the first `from` bytes of the line.
+    static bool doubledAnswerSince(const PtyBoard& board, size_t from) {
+        const Line line = board.line();
+        for (size_t i = from + 1; i < line.size(); ++i)
+            if (line[i - 1].fromBoard && line[i].fromBoard) return true;
+        return false;
+    }
 };
 
 TEST_F(FaultTable, BoardSilentFromStartLeavesTheLinkDownForTheRun) {
@@ -80,8 +120,10 @@ TEST_F(FaultTable, BoardSilentFromStartLeavesTheLinkDownForTheRun) {
     board.setSilent(true);
     ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
     ASSERT_TRUE(eventually([&] { return !board.received().empty(); })) << program.errors();
+    // Discovery ran once: a board that answers later is not found, nothing more is sent. The
+    // probe gives up within about 30 ms; each pause is at least as long as asked, so a loaded
+    // machine only makes the check weaker, never wrong.
     std::this_thread::sleep_for(300ms);
-    // Discovery ran once: a board that answers later is not found, nothing more is sent.
     board.setSilent(false);
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(hex(board.received()), "FF");
@@ -102,12 +144,11 @@ TEST_F(FaultTable, BoardSilentMidRunThenAnsweringAgainResumesWithTheStateKept) {
     ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 0, 35); }, 2s));
 
     board.setSilent(true);
-    std::this_thread::sleep_for(50ms);
     const size_t silentFrom = board.received().size();
-    std::this_thread::sleep_for(500ms);
-    // Each tick still writes its request and its header, and gives up on each after one wait.
-    const std::string duringSilence = board.received().substr(silentFrom);
-    EXPECT_GE(duringSilence.size(), 6u);
+    // Each tick still writes its request and its header, and gives up on each after one wait:
+    // from the first request after the board fell silent, nothing else reaches it.
+    const std::string duringSilence = receivedFrom(board, silentFrom, '\xCC', 6);
+    EXPECT_GE(duringSilence.size(), 6u) << "ticks go on";
     EXPECT_TRUE(onlyBytes(duringSilence, "\xCC\xAA")) << hex(duringSilence);
     EXPECT_TRUE(program.running());
 
@@ -124,7 +165,11 @@ TEST_F(FaultTable, BoardUnpluggedMidRunIsReportedOnceAndTheProgramGoesOnTicking)
     ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
     awaitTicks(board, program);
     board.unplug();
-    std::this_thread::sleep_for(1s);  // about a hundred ticks, each failing at the port
+    ASSERT_TRUE(
+        eventually([&] { return program.errors().find("disconnected") != std::string::npos; }, 2s))
+        << program.errors();
+    // At least half a second more of ticks, each failing at the port, and reported only once.
+    std::this_thread::sleep_for(500ms);
     EXPECT_TRUE(program.running());
     // A tick's display step comes before its serial traffic: a picture removed now is reported
     // by a tick that runs after the unplug.
@@ -159,9 +204,12 @@ TEST_F(FaultTable, WrongAcknowledgementMidRunFailsEachExchangeAndActsOnNothing) 
 
     // 0x03 would stop both motors if it were ever taken for an input byte; 8 would lower the
     // ramp if its unacknowledged echo counted.
+    const size_t wrongFrom = board.line().size();
     board.setWrongAnswer(0x03);
     board.setInput(8);
-    std::this_thread::sleep_for(50ms);
+    // Once a wrong acknowledgement is on the line no exchange under way can still complete;
+    // then at least 400 ms of ticks must add no command.
+    ASSERT_TRUE(eventually([&] { return onLineSince(board, wrongFrom, {fromBoard(0x03)}); }, 2s));
     const size_t accepted = board.commands().size();
     std::this_thread::sleep_for(400ms);
     EXPECT_EQ(board.commands().size(), accepted) << "no command byte follows a wrong ack";
@@ -184,14 +232,15 @@ TEST_F(FaultTable, WrongProbeAnswerOnPort1HidesTheBoardOnPort2) {
     PtyBoard board;
     ProgramRunner program(PortSetup::device(port1.path()), PortSetup::device(board.path()));
     ASSERT_TRUE(eventually([&] { return !port1.received().empty(); })) << program.errors();
+    // At least 300 ms for a probe of port 2 to show (the probe of port 1 takes about 30 ms).
     std::this_thread::sleep_for(300ms);
     closes(program);
     EXPECT_EQ(hex(port1.received()), "FF");
     EXPECT_EQ(board.received(), "") << "port 2 is never probed";
     EXPECT_EQ(program.errors(),
               "VARNEL: Form_Load: no board found: serial port 1 (/dev/ttyS0): wrong answer (0F); "
-              "serial port 2 (/dev/ttyS1): serial port 1: cannot change the port number while "
-              "the port is open\n");
+              "serial port 2 (/dev/ttyS1): serial port 1: CommPort: cannot change the port number "
+              "while the port is open\n");
 }
 
 TEST_F(FaultTable, TwoBytesAtOnceCostAnExchangeAndTheLineRecovers) {
@@ -201,8 +250,9 @@ TEST_F(FaultTable, TwoBytesAtOnceCostAnExchangeAndTheLineRecovers) {
     board.setInput(5);
     ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 5, 35); }, 2s));
 
+    const size_t doubleFrom = board.line().size();
     board.setDoubleAnswer(true);
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(eventually([&] { return doubledAnswerSince(board, doubleFrom); }, 2s));
     board.setDoubleAnswer(false);
     // Each exchange first drops what is waiting: the line is back in step.
     board.clearRecords();
@@ -236,8 +286,9 @@ TEST_F(FaultTable, LateAnswersBeyondTheWaitFailTheirExchangesAndTheLineRecovers)
     ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 5, 35); }, 2s));
     // Each answer comes after the wait that expected it has given up, and is dropped by the
     // next exchange.
+    const size_t lateFrom = board.line().size();
     board.setAnswerDelay(100ms);
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(eventually([&] { return answersSince(board, lateFrom) >= 5; }, 3s));
     board.setAnswerDelay(0us);
     board.clearRecords();
     EXPECT_TRUE(eventually([&] { return recentTick(board.line(), 5, 35); }, 1s))
@@ -291,8 +342,9 @@ TEST_F(FaultTable, PictureMissingAtStartIsReportedOnceUntilItLoadsAgain) {
 
     // The rules act; another state's picture loads, then the missing one is needed again.
     board.setInput(8);
-    ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 8, 34); }, 2s));
-    std::this_thread::sleep_for(100ms);
+    // A tick that follows the one that sent 34 has shown that state's picture.
+    const Line twoTicks = inputLine(8) + commandLine(34) + inputLine(8);
+    ASSERT_TRUE(eventually([&] { return onLineSince(board, 0, twoTicks); }, 2s));
     board.setInput(12);
     ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 12, 0); }, 2s));
     const std::string again = "VARNEL: Timer1_Timer: cannot load picture " + torre + "\n";

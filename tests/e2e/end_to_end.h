@@ -40,6 +40,27 @@ class EndToEnd : public ::testing::Test {
                std::equal(prefix.begin(), prefix.end(), line.begin());
     }
 
+    // The line ends with the stop (command 0), acknowledged.
+    static ::testing::AssertionResult endsWithTheStop(const Line& line) {
+        const Line stop = commandLine(0x00);
+        if (line.size() >= stop.size() &&
+            std::equal(stop.begin(), stop.end(), line.end() - static_cast<long>(stop.size())))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "the line does not end with the acknowledged stop AA F0 00 F0";
+    }
+
+    // Asks the running program to close: it ends with status 0, the stop acknowledged last.
+    static void closesWithTheStopAcknowledged(PtyBoard& board, ProgramRunner& program) {
+        ASSERT_TRUE(program.running()) << program.errors();
+        board.clearRecords();
+        program.askToClose();
+        ASSERT_EQ(program.waitForExit(std::chrono::seconds(10)), 0) << program.errors();
+        EXPECT_TRUE(endsWithTheStop(board.line()));
+        EXPECT_EQ(program.errors().find(kStopNotAcknowledged), std::string::npos)
+            << program.errors();
+    }
+
     // A whole acknowledged tick near the end of the line.
     static bool recentTick(const Line& line, unsigned char input, unsigned char command) {
         const Line tick = inputLine(input) + commandLine(command);

@@ -258,9 +258,7 @@ TEST_F(FaultTable, TwoBytesAtOnceCostAnExchangeAndTheLineRecovers) {
     board.clearRecords();
     EXPECT_TRUE(eventually([&] { return recentTick(board.line(), 5, 35); }, 1s))
         << hex(board.received());
-    closes(program);
-    EXPECT_EQ(board.commands().back(), 0);
-    EXPECT_EQ(program.errors().find(kStopNotAcknowledged), std::string::npos) << program.errors();
+    closesWithTheStopAcknowledged(board, program);
 }
 
 TEST_F(FaultTable, LateAnswersWithinTheWaitOnlySlowTheCycle) {
@@ -293,9 +291,7 @@ TEST_F(FaultTable, LateAnswersBeyondTheWaitFailTheirExchangesAndTheLineRecovers)
     board.clearRecords();
     EXPECT_TRUE(eventually([&] { return recentTick(board.line(), 5, 35); }, 1s))
         << hex(board.received());
-    closes(program);
-    EXPECT_EQ(board.commands().back(), 0);
-    EXPECT_EQ(program.errors().find(kStopNotAcknowledged), std::string::npos) << program.errors();
+    closesWithTheStopAcknowledged(board, program);
 }
 
 TEST_F(FaultTable, BoardOnPort2IsFoundWhatEverKeepsPort1) {

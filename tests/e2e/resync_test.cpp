@@ -51,17 +51,6 @@ class Resync : public EndToEnd {
         board.setInput(5);
         ASSERT_TRUE(eventually([&] { return hasTick(board.line()); }, 2s));
     }
-
-    // Closes the program; the stop must be acknowledged.
-    static void closesWithTheStopAcknowledged(PtyBoard& board, ProgramRunner& program) {
-        board.clearRecords();
-        program.askToClose();
-        ASSERT_EQ(program.waitForExit(10s), 0) << program.errors();
-        const Line line = board.line();
-        EXPECT_EQ(line.size() >= 4 ? Line(line.end() - 4, line.end()) : line, commandLine(0x00));
-        EXPECT_EQ(program.errors().find(kStopNotAcknowledged), std::string::npos)
-            << program.errors();
-    }
 };
 
 TEST_F(Resync, LineStalledAtAnyPointOfTheTickIsBackInStepWithinHalfASecond) {

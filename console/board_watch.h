@@ -34,15 +34,11 @@ class BoardWatch {
 
   private:
     bool lineAllowed(Clock::time_point now) {
-        if (!started_) {
-            started_ = true;
-            refilled_ = now;
-        }
         while (lines_ < kLineBurst && now - refilled_ >= kLineEvery) {
             ++lines_;
             refilled_ += kLineEvery;
         }
-        if (lines_ == kLineBurst) refilled_ = now;
+        if (lines_ == kLineBurst) refilled_ = now;  // a full allowance refills from now on
         if (lines_ == 0) return false;
         --lines_;
         return true;
@@ -51,7 +47,6 @@ class BoardWatch {
     int failedInARow_ = 0;
     bool toldLost_ = false;
     int lines_ = kLineBurst;
-    bool started_ = false;
     Clock::time_point refilled_{};
 };
 

@@ -9,18 +9,6 @@ std::string byteText(unsigned char value) {
     return std::string(1, static_cast<char>(value));
 }
 
-std::string hexText(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (!text.empty()) text += ' ';
-        text += digits[b >> 4];
-        text += digits[b & 15];
-    }
-    return text;
-}
-
 ProbeOutcome::Result resultOf(SerialError::Kind kind) {
     switch (kind) {
         case SerialError::Kind::NoSuchPort:
@@ -36,6 +24,18 @@ ProbeOutcome::Result resultOf(SerialError::Kind kind) {
     return ProbeOutcome::Result::Failed;
 }
 }  // namespace
+
+std::string hexText(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (!text.empty()) text += ' ';
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text;
+}
 
 std::string describe(const ProbeOutcome& outcome) {
     switch (outcome.result) {

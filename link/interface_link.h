@@ -18,6 +18,9 @@ struct ProbeOutcome {
     std::string detail;  // the bytes of a wrong answer, or the message of an error
 };
 
+// Bytes as hex text, "AA F0".
+std::string hexText(const std::string& bytes);
+
 // The outcome in words: "no answer", "not permitted (...)", ...
 std::string describe(const ProbeOutcome& outcome);
 

@@ -1,18 +1,11 @@
 #include "tests/support/fake_serial_control.h"
 
-#include <cstdio>
+#include "link/interface_link.h"
 
 namespace varnel::test {
 
 std::string hex(const std::string& bytes) {
-    std::string text;
-    char cell[4];
-    for (char c : bytes) {
-        std::snprintf(cell, sizeof cell, "%02X", static_cast<unsigned char>(c));
-        if (!text.empty()) text += ' ';
-        text += cell;
-    }
-    return text;
+    return hexText(bytes);
 }
 
 std::string bytes(std::initializer_list<int> values) {

@@ -122,10 +122,16 @@ void FormTolmar::Command6_Click() {
     // The program ends whatever became of the stop command, but an operator must know when a
     // board that was found did not confirm it.
     guard_.run("Command6_Click", [this] {
-        if (!torre_.MoverTorre(0) && link_.PuertoActivo() > 0)
+        try {
+            if (!torre_.stopForSure() && link_.PuertoActivo() > 0)
+                guard_.failed("stop", "Command6_Click",
+                              "the board did not acknowledge the stop command; the motors may "
+                              "still be running");
+        } catch (const SerialError& e) {
             guard_.failed("stop", "Command6_Click",
-                          "the board did not acknowledge the stop command; the motors may still "
-                          "be running");
+                          std::string("the stop command was not sent (") + e.what() +
+                              "); the motors may still be running");
+        }
     });
     endProgram();
 }

@@ -1,6 +1,7 @@
 // The motion state of the tower and the one way commands reach the board.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "link/interface_link.h"
@@ -25,6 +26,16 @@ class Module1_Torre {
     // Sends a command value through the command handshake; the result is the handshake's.
     // A value that does not fit 16 bits is refused like any other value out of range.
     bool MoverTorre(long value);
+
+    // How the console makes sure of the stop on its way out: it lets the line go quiet (so that
+    // a late answer of the last exchange cannot pass for the stop's), then sends the stop until
+    // two in a row are acknowledged, letting the line go quiet again after each failure.
+    static constexpr std::chrono::milliseconds kStopQuiet{100};
+    static constexpr std::chrono::milliseconds kStopTime{1000};  // the line gets this long
+    static constexpr int kStopTries = 10;
+    // True when two stops in a row were acknowledged; false when the link is down or the board
+    // did not confirm it within the tries and the time (at least one stop is always sent).
+    bool stopForSure();
 
   private:
     InterfaceLink& link_;

@@ -1,5 +1,6 @@
 #include "link/interface_link.h"
 
+#include <thread>
 #include <utility>
 
 namespace varnel {
@@ -13,6 +14,8 @@ ProbeOutcome::Result resultOf(SerialError::Kind kind) {
     switch (kind) {
         case SerialError::Kind::NoSuchPort:
             return ProbeOutcome::Result::NoSuchPort;
+        case SerialError::Kind::NoUart:
+            return ProbeOutcome::Result::NoUart;
         case SerialError::Kind::NotPermitted:
             return ProbeOutcome::Result::NotPermitted;
         case SerialError::Kind::Busy:
@@ -43,6 +46,8 @@ std::string describe(const ProbeOutcome& outcome) {
             return "board found";
         case ProbeOutcome::Result::NoSuchPort:
             return "no such port";
+        case ProbeOutcome::Result::NoUart:
+            return "no such port (no UART)";
         case ProbeOutcome::Result::NotPermitted:
             return "not permitted (the user must be in the group that owns the device, usually "
                    "dialout)";
@@ -50,22 +55,28 @@ std::string describe(const ProbeOutcome& outcome) {
             return "busy (another program has the port open)";
         case ProbeOutcome::Result::NoAnswer:
             return "no answer";
+        case ProbeOutcome::Result::SeveralBytes:
+            return "answered " + outcome.detail + " bytes at once";
         case ProbeOutcome::Result::WrongAnswer:
             return "wrong answer (" + outcome.detail + ")";
+        case ProbeOutcome::Result::NotProbed:
+            return "not probed (serial port " + outcome.detail +
+                   " is still open after its wrong answer)";
         case ProbeOutcome::Result::Failed:
             break;
     }
     return outcome.detail;
 }
 
-InterfaceLink::InterfaceLink(ControlAccessor control) : control_(std::move(control)) {}
+InterfaceLink::InterfaceLink(ControlAccessor control, LinkTiming timing)
+    : control_(std::move(control)), timing_(std::move(timing)) {}
 
 bool InterfaceLink::EsperarRespuesta() {
     int16_t counter = 0;
     for (;;) {
         ++counter;
-        const int16_t waiting = control_().InBufferCount();
-        if (waiting == 1 || counter == kMaxPolls) break;
+        lastWaiting_ = control_().InBufferCount();
+        if (lastWaiting_ == 1 || counter == kMaxPolls) break;
     }
     return counter != kMaxPolls;
 }
@@ -78,11 +89,13 @@ int16_t InterfaceLink::probe(int16_t port) {
 }
 
 int16_t InterfaceLink::runProbe(int16_t port, ProbeOutcome& outcome) {
+    bool selected = false;
     try {
         puertoActivo_ = -1;
         const std::string probeByte = byteText(kProbe);
         const std::string expected = byteText(kAck);
         control_().CommPort(port);
+        selected = true;
         if (!control_().PortOpen()) {
             control_().CommPort(port);
             control_().Settings(kLineSettings);
@@ -91,7 +104,12 @@ int16_t InterfaceLink::runProbe(int16_t port, ProbeOutcome& outcome) {
         }
         control_().Output(probeByte);
         if (!EsperarRespuesta()) {
-            outcome.result = ProbeOutcome::Result::NoAnswer;
+            if (lastWaiting_ > 1) {
+                outcome.result = ProbeOutcome::Result::SeveralBytes;
+                outcome.detail = std::to_string(lastWaiting_);
+            } else {
+                outcome.result = ProbeOutcome::Result::NoAnswer;
+            }
             control_().PortOpen(false);
             return -1;
         }
@@ -99,6 +117,7 @@ int16_t InterfaceLink::runProbe(int16_t port, ProbeOutcome& outcome) {
         if (answer != expected) {
             outcome.result = ProbeOutcome::Result::WrongAnswer;
             outcome.detail = answer.empty() ? "nothing read" : hexText(answer);
+            leftOpen_ = port;  // the port stays open
             return -1;
         }
         outcome.result = ProbeOutcome::Result::Found;
@@ -106,6 +125,11 @@ int16_t InterfaceLink::runProbe(int16_t port, ProbeOutcome& outcome) {
         return port;
     } catch (const SerialError& e) {
         // Any failure inside a probe is a failed probe; the port stays as the error left it.
+        if (!selected && leftOpen_ != 0 && leftOpen_ != port) {
+            outcome.result = ProbeOutcome::Result::NotProbed;
+            outcome.detail = std::to_string(leftOpen_);
+            return -1;
+        }
         outcome.result = resultOf(e.kind());
         outcome.detail = e.what();
         return -1;
@@ -150,6 +174,29 @@ bool InterfaceLink::EnviarOrden(int16_t orden) {
     if (!acknowledged()) return false;
     control_().Output(byteText(static_cast<unsigned char>(orden)));
     return acknowledged();
+}
+
+bool InterfaceLink::letLineGoQuiet(std::chrono::milliseconds quiet,
+                                   LinkTiming::Clock::time_point deadline) {
+    if (!linkUp()) return true;
+    auto heard = timing_.now();
+    for (;;) {
+        if (control_().InBufferCount() != 0) {
+            control_().Input();
+            heard = timing_.now();
+        }
+        const auto now = timing_.now();
+        if (now - heard >= quiet) return true;
+        if (now >= deadline) return false;
+        pause(std::chrono::milliseconds(1));
+    }
+}
+
+void InterfaceLink::pause(std::chrono::microseconds duration) const {
+    if (timing_.pause)
+        timing_.pause(duration);
+    else
+        std::this_thread::sleep_for(duration);
 }
 
 bool InterfaceLink::LeerEntradas() {

@@ -1,6 +1,7 @@
 // The serial link with the Tolmar board: discovery and the two handshakes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,10 +13,30 @@ namespace varnel {
 
 // What one probe found on its port, kept so the operator can be told why no board was found.
 struct ProbeOutcome {
-    enum class Result { Found, NoSuchPort, NotPermitted, Busy, NoAnswer, WrongAnswer, Failed };
+    enum class Result {
+        Found,
+        NoSuchPort,
+        NoUart,
+        NotPermitted,
+        Busy,
+        NoAnswer,
+        SeveralBytes,
+        WrongAnswer,
+        NotProbed,
+        Failed
+    };
     int16_t port = 0;
     Result result = Result::Failed;
-    std::string detail;  // the bytes of a wrong answer, or the message of an error
+    // The bytes of a wrong answer, how many bytes came at once, the port left open that kept
+    // this one from being probed, or the message of an error.
+    std::string detail;
+};
+
+// The clock and the pause of the waits that are measured in time rather than in polls.
+struct LinkTiming {
+    using Clock = std::chrono::steady_clock;
+    std::function<Clock::time_point()> now = [] { return Clock::now(); };
+    std::function<void(std::chrono::microseconds)> pause;  // empty: sleep for that long
 };
 
 // Bytes as hex text, "AA F0".
@@ -36,7 +57,7 @@ class InterfaceLink {
     static constexpr unsigned char kInputRequest = 0xCC;
     static constexpr const char* kLineSettings = "9600,N,8,1";
 
-    explicit InterfaceLink(ControlAccessor control);
+    explicit InterfaceLink(ControlAccessor control, LinkTiming timing = {});
 
     // 0 before any probe, -1 while a probe runs or after a failed one, 1 or 2 once a board
     // answered.
@@ -59,6 +80,11 @@ class InterfaceLink {
     bool EnviarOrden(int16_t orden);
     bool LeerEntradas();
 
+    // Reads and drops whatever arrives until nothing has come for `quiet`, looking every
+    // millisecond; gives up at `deadline` (false). With no board found there is nothing to do.
+    bool letLineGoQuiet(std::chrono::milliseconds quiet, LinkTiming::Clock::time_point deadline);
+    LinkTiming::Clock::time_point now() const { return timing_.now(); }
+
   private:
     int16_t probe(int16_t port);
     int16_t runProbe(int16_t port, ProbeOutcome& outcome);
@@ -67,7 +93,14 @@ class InterfaceLink {
     // Waits for one byte and reads it; false when the answer is missing or not exactly 0xF0.
     bool acknowledged();
 
+    void pause(std::chrono::microseconds duration) const;
+
     ControlAccessor control_;
+    LinkTiming timing_;
+    // Bytes waiting at the last poll of the last bounded wait.
+    int16_t lastWaiting_ = 0;
+    // The port that a wrong answer left open, 0 for none: no other port can be selected then.
+    int16_t leftOpen_ = 0;
     int16_t puertoActivo_ = 0;
     int16_t entradas_ = 0;
     std::vector<ProbeOutcome> probes_;

@@ -19,7 +19,8 @@ namespace varnel {
 
 namespace {
 
-SerialError::Kind errorKind(int error) {
+// `opening`: the error came from opening the device.
+SerialError::Kind errorKind(int error, bool opening) {
     switch (error) {
         case ENOENT:
         case ENODEV:
@@ -32,16 +33,18 @@ SerialError::Kind errorKind(int error) {
             return SerialError::Kind::Busy;
         case EIO:
         case ENXIO:
-            return SerialError::Kind::Disconnected;
+            return opening ? SerialError::Kind::NoUart : SerialError::Kind::Disconnected;
         default:
             return SerialError::Kind::Other;
     }
 }
 
-std::string errorText(int error) {
-    switch (errorKind(error)) {
+std::string errorText(int error, bool opening) {
+    switch (errorKind(error, opening)) {
         case SerialError::Kind::NoSuchPort:
             return "no such port";
+        case SerialError::Kind::NoUart:
+            return "no such port (no UART)";
         case SerialError::Kind::NotPermitted:
             return "not permitted";
         case SerialError::Kind::Busy:
@@ -139,10 +142,11 @@ PosixSerialControl::~PosixSerialControl() {
     closePort();
 }
 
-void PosixSerialControl::fail(const std::string& what, int error) const {
+void PosixSerialControl::fail(const std::string& what, int error, bool opening) const {
     std::string where = "serial port " + std::to_string(port_);
     if (!openPath_.empty()) where += " (" + openPath_ + ")";
-    throw SerialError(where + ": " + what + ": " + errorText(error), errorKind(error));
+    throw SerialError(where + ": " + what + ": " + errorText(error, opening),
+                      errorKind(error, opening));
 }
 
 void PosixSerialControl::refuse(const char* operation, const std::string& why) const {
@@ -183,7 +187,9 @@ void PosixSerialControl::PortOpen(bool open) {
     fd_ = ::open(openPath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
         const int error = errno;
-        fail("PortOpen: cannot open", error);
+        // At open, these mean a device node with no serial hardware behind it (common for
+        // /dev/ttyS1 on a PC); once open, they mean the device went away.
+        fail("PortOpen: cannot open", error, true);
     }
     try {
         // TIOCEXCL keeps other openers out, but root passes through it; the lock covers that.

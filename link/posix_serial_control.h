@@ -52,7 +52,8 @@ class PosixSerialControl : public SerialControl {
     int16_t InBufferCount() override;
 
   private:
-    [[noreturn]] void fail(const std::string& what, int error) const;
+    // `opening`: the error came from opening the device, where EIO and ENXIO mean no UART.
+    [[noreturn]] void fail(const std::string& what, int error, bool opening = false) const;
     [[noreturn]] void refuse(const char* operation, const std::string& why) const;
     void requireOpen(const char* operation) const;
     void applySettings(const char* operation);

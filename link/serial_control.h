@@ -11,7 +11,8 @@ namespace varnel {
 class SerialError : public std::runtime_error {
   public:
     // What kind of failure it was, where the control can tell.
-    enum class Kind { Other, NoSuchPort, NotPermitted, Busy, Disconnected };
+    // NoUart: a device node with no serial hardware behind it.
+    enum class Kind { Other, NoSuchPort, NoUart, NotPermitted, Busy, Disconnected };
 
     explicit SerialError(const std::string& message, Kind kind = Kind::Other)
         : std::runtime_error(message), kind_(kind) {}

@@ -189,8 +189,10 @@ TEST_F(FaultTable, BoardUnpluggedMidRunIsReportedOnceAndTheProgramGoesOnTicking)
                 reports[0] == "VARNEL: Timer1_Timer: " + port + "Input: device disconnected")
         << reports[0];
     EXPECT_EQ(reports[1], "VARNEL: Timer1_Timer: cannot load picture " + torre);
-    // The stop first looks for stale bytes, and finds the port gone there.
-    EXPECT_EQ(reports[2], "VARNEL: Command6_Click: " + port + "InBufferCount: device disconnected");
+    // The stop first lets the line go quiet, and finds the port gone there: it was not sent.
+    EXPECT_EQ(reports[2], "VARNEL: Command6_Click: the stop command was not sent (" + port +
+                              "InBufferCount: device disconnected); the motors may still be "
+                              "running");
 }
 
 TEST_F(FaultTable, WrongAcknowledgementMidRunFailsEachExchangeAndActsOnNothing) {
@@ -239,8 +241,8 @@ TEST_F(FaultTable, WrongProbeAnswerOnPort1HidesTheBoardOnPort2) {
     EXPECT_EQ(board.received(), "") << "port 2 is never probed";
     EXPECT_EQ(program.errors(),
               "VARNEL: Form_Load: no board found: serial port 1 (/dev/ttyS0): wrong answer (0F); "
-              "serial port 2 (/dev/ttyS1): serial port 1: CommPort: cannot change the port number "
-              "while the port is open\n");
+              "serial port 2 (/dev/ttyS1): not probed (serial port 1 is still open after its "
+              "wrong answer)\n");
 }
 
 TEST_F(FaultTable, TwoBytesAtOnceCostAnExchangeAndTheLineRecovers) {

@@ -172,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
                             {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"},
                             kOpenPort2,
                             {"Output(FF)", "InBufferCount x5000", "PortOpen(false)"}}),
-                      "1: no answer; 2: no answer"},
+                      "1: answered 2 bytes at once; 2: no answer"},
         DiscoveryCase{
             "second_byte_before_the_read_leaves_port_1_open",
             [](FakeSerialControl& f) {
@@ -195,7 +195,8 @@ INSTANTIATE_TEST_SUITE_P(
                       join({kOpenPort1,
                             {"Output(FF)", "InBufferCount x1", "Input->55"},
                             {"PortOpen?", "CommPort(2) !threw"}}),
-                      "1: wrong answer (55); 2: fake: CommPort(2) failed"},
+                      "1: wrong answer (55); 2: not probed (serial port 1 is still open after its "
+                      "wrong answer)"},
         DiscoveryCase{"error_on_write_after_open_leaves_port_open",
                       [](FakeSerialControl& f) {
                           f.failWhen([](const FakeSerialControl&, const std::string& op) {
@@ -218,6 +219,7 @@ TEST_F(LinkOnFake, ProbeOutcomeNamesWhyThePortCouldNotBeOpened) {
         const char* told;
     } cases[] = {
         {SerialError::Kind::NoSuchPort, "no such port"},
+        {SerialError::Kind::NoUart, "no such port (no UART)"},
         {SerialError::Kind::NotPermitted,
          "not permitted (the user must be in the group that owns the device, usually dialout)"},
         {SerialError::Kind::Busy, "busy (another program has the port open)"},

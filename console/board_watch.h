@@ -19,29 +19,30 @@ class BoardWatch {
     enum class Change { None, Lost, AnswersAgain };
 
     // One tick: `answered` when both of its exchanges were acknowledged. The change the operator
-    // should now be told of, if any. A change held back by the limit is told once a line is
-    // allowed again, if it still stands.
+    // should now be told of, if any. A loss is told at once, so the last line told never says
+    // the board answers while it does not; a return is told only when the limit allows a line,
+    // and one held back is told once a line is allowed again, if it still stands.
     Change tick(bool answered, Clock::time_point now) {
         if (answered)
             failedInARow_ = 0;
         else if (failedInARow_ < kTicksToLost)
             ++failedInARow_;
+        refill(now);
         const bool lost = failedInARow_ >= kTicksToLost;
-        if (lost == toldLost_ || !lineAllowed(now)) return Change::None;
+        if (lost == toldLost_) return Change::None;
+        if (!lost && lines_ == 0) return Change::None;
+        if (lines_ > 0) --lines_;  // a loss spends a line when there is one
         toldLost_ = lost;
         return lost ? Change::Lost : Change::AnswersAgain;
     }
 
   private:
-    bool lineAllowed(Clock::time_point now) {
+    void refill(Clock::time_point now) {
         while (lines_ < kLineBurst && now - refilled_ >= kLineEvery) {
             ++lines_;
             refilled_ += kLineEvery;
         }
         if (lines_ == kLineBurst) refilled_ = now;  // a full allowance refills from now on
-        if (lines_ == 0) return false;
-        --lines_;
-        return true;
     }
 
     int failedInARow_ = 0;

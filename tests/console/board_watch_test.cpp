@@ -1,8 +1,8 @@
 // When the operator is told that the board stopped answering, and that it answers again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
-#include <vector>
 
 #include "console/board_watch.h"
 
@@ -40,31 +40,74 @@ TEST(BoardWatch, ToldOncePerChangeAfterThreeTicksWithoutAnswer) {
     }
 }
 
-TEST(BoardWatch, AFlappingLineGivesAFewLinesAMinuteAndEndsToldTheTruth) {
+// Lines are limited (four at once, then one each 15 s), but only a return waits for a line: a
+// loss is told at once whenever the last line said the board answers. 'w' lets 15 s pass.
+TEST(BoardWatch, OnlyAReturnWaitsForTheLimitALossIsToldAtOnce) {
+    const struct {
+        const char* ticks;
+        const char* told;
+    } cases[] = {
+        // Two short silences spend the allowance; a lasting third one is still told at once.
+        {"---+---+------", "..LA..LA..L..."},
+        // The return after it waits for a line, and is told when one is allowed.
+        {"---+---+---+++w+", "..LA..LA..L....A"},
+        // A loss while a return is held back: the last line told is already true.
+        {"---+---+---+---w+", "..LA..LA..L.....A"},
+        // Held back and the board lost again before a line was allowed: nothing to tell.
+        {"---+---+---+---w-", "..LA..LA..L......"},
+    };
+    for (const auto& c : cases) {
+        BoardWatch watch;
+        auto now = BoardWatch::Clock::time_point{} + 1h;
+        std::string told;
+        for (char t : std::string(c.ticks)) {
+            if (t == 'w') {
+                now += 15s;
+                told += '.';
+                continue;
+            }
+            told += run(watch, std::string(1, t), now);
+        }
+        EXPECT_EQ(told, c.told) << c.ticks;
+    }
+}
+
+// Silent for 0.1 s, answering for 0.2 s, for 20 s: a dozen lines at most, each saying the
+// opposite of the one before, and whenever the board counts as lost the last line says so.
+TEST(BoardWatch, AFlappingLineGivesFewLinesAndNeverEndsOnAStaleReturn) {
     BoardWatch watch;
     auto now = BoardWatch::Clock::time_point{} + 1h;
-    // Lost and back every 40 ms for a minute and a half.
+    const std::string cycle = std::string(10, '-') + std::string(20, '+');
     std::string told;
-    const auto end = now + 90s;
-    while (now < end) told += run(watch, "---+", now);
-    std::vector<size_t> lines;
-    for (size_t i = 0; i < told.size(); ++i)
-        if (told[i] != '.') lines.push_back(i);
-    // Four at once, then one each 15 s: at 15, 30, 45, 60 and 75 s.
-    EXPECT_EQ(lines.size(), 9u);
-    for (size_t i = 1; i < lines.size(); ++i) EXPECT_NE(told[lines[i]], told[lines[i - 1]]);
-    // Any minute holds at most the burst plus four more.
-    for (size_t i = 0; i < lines.size(); ++i) {
-        size_t inMinute = 0;
-        for (size_t j = i; j < lines.size() && lines[j] - lines[i] < 6000; ++j) ++inMinute;
-        EXPECT_LE(inMinute, 8u);
+    char last = 'A';
+    int failedInARow = 0;
+    for (int i = 0; i < 20 * 100 / 30; ++i) {
+        for (char t : cycle) {
+            const std::string one = run(watch, std::string(1, t), now);
+            failedInARow = t == '-' ? failedInARow + 1 : 0;
+            if (one[0] != '.') {
+                EXPECT_NE(one[0], last) << "at tick " << told.size();
+                last = one[0];
+            }
+            told += one;
+            if (failedInARow >= BoardWatch::kTicksToLost) {
+                ASSERT_EQ(last, 'L') << "a stale return at tick " << told.size();
+            }
+        }
     }
-    // Once the line settles, what was held back is told when a line is allowed again.
-    const char last = told[lines.back()];
-    std::string after = run(watch, last == 'L' ? "+" : "---", now);
+    const auto lines = told.size() - static_cast<size_t>(std::count(told.begin(), told.end(), '.'));
+    EXPECT_LE(lines, 12u) << told;
+    EXPECT_GE(lines, 5u) << "four at once, then the next loss";
+}
+
+// Once the line settles, a return held back is told when a line is allowed again.
+TEST(BoardWatch, AReturnHeldBackIsToldOnceALineIsAllowed) {
+    BoardWatch watch;
+    auto now = BoardWatch::Clock::time_point{} + 1h;
+    EXPECT_EQ(run(watch, "---+---+---+", now), "..LA..LA..L.");
+    EXPECT_EQ(run(watch, "++++++++", now), "........");
     now += 15s;
-    after += run(watch, last == 'L' ? "+" : "-", now);
-    EXPECT_NE(after.find(last == 'L' ? 'A' : 'L'), std::string::npos) << after;
+    EXPECT_EQ(run(watch, "++", now), "A.");
 }
 
 }  // namespace

@@ -77,13 +77,13 @@ TEST_F(ConsoleWindow, RulesOverrideAButtonOnTheNextTickAndAFailedReadKeepsTheLas
     board.setInput(0x02);
     form->Timer1_Timer();
     ASSERT_EQ(form->torre().Giro, 17);
-    // The board stops acknowledging the echo: reads fail, value 2 goes on acting.
+    // The board stops answering: reads fail, value 2 goes on acting.
     board.setInput(0x00);
-    board.setWrongAnswer(0x0F);
+    board.setSilent(true);
     board.clearRecords();
     form->Timer1_Timer();
     EXPECT_EQ(form->link().Entradas(), 2);
-    board.setWrongAnswer(std::nullopt);
+    board.setSilent(false);
     board.setInput(0x02);
     board.clearRecords();
     QTest::mouseClick(form->Command4, Qt::LeftButton);

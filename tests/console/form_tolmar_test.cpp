@@ -237,6 +237,21 @@ TEST_F(ConsoleWindow, SalirSendsStopThenEndsWithNoTickAfter) {
     EXPECT_EQ(endCalls, 1);
 }
 
+// "SALIR" clicked while the board still owes the answer to a tick's command header: the board
+// is waiting for a command byte, and still ends stopped, with nothing to report.
+TEST_F(ConsoleWindow, SalirAfterAHeaderAnsweredLateStillLeavesTheBoardStopped) {
+    start();
+    setState(17, 34);
+    board.lateNextHeader(std::chrono::milliseconds(100));
+    form->Timer1_Timer();  // its command handshake gives up on the late answer
+    ASSERT_EQ(board.lateHeaders(), 1);
+    QTest::mouseClick(form->Command6, Qt::LeftButton);
+    EXPECT_EQ(endCalls, 1);
+    ASSERT_FALSE(board.commands().empty());
+    EXPECT_EQ(board.commands().back(), 0x00);
+    EXPECT_EQ(errors.str(), "");
+}
+
 TEST_F(ConsoleWindow, ClosingTheWindowStopsTheMotorsAndEnds) {
     start();
     setState(1, 2);

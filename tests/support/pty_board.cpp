@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -69,6 +70,14 @@ void PtyBoard::setDoubleAnswer(bool twice) {
 void PtyBoard::doubleNextAnswer() {
     std::lock_guard lock(mutex_);
     doubleNext_ = true;
+}
+void PtyBoard::lateNextHeader(std::chrono::microseconds delay) {
+    std::lock_guard lock(mutex_);
+    lateNextHeader_ = delay;
+}
+int PtyBoard::lateHeaders() const {
+    std::lock_guard lock(mutex_);
+    return lateHeaders_;
 }
 void PtyBoard::stall(std::chrono::microseconds duration) {
     {
@@ -140,9 +149,28 @@ std::optional<std::chrono::steady_clock::duration> PtyBoard::releaseHeld() {
 
 void PtyBoard::endStallLocked() {
     stallUntil_.reset();
-    if (master_ >= 0 && !held_.empty() && ::write(master_, held_.data(), held_.size()) > 0)
-        for (char c : held_) line_.push_back({true, static_cast<unsigned char>(c)});
+    writeLocked(reinterpret_cast<const unsigned char*>(held_.data()), held_.size());
     held_.clear();
+}
+
+void PtyBoard::writeLocked(const unsigned char* bytes, size_t count) {
+    if (master_ < 0 || count == 0) return;
+    if (::write(master_, bytes, count) <= 0) return;
+    for (size_t i = 0; i < count; ++i) line_.push_back({true, bytes[i]});
+}
+
+std::optional<std::chrono::steady_clock::duration> PtyBoard::releaseLate() {
+    std::lock_guard lock(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    size_t due = 0;
+    while (due < late_.size() && late_[due].at <= now) {
+        writeLocked(reinterpret_cast<const unsigned char*>(late_[due].bytes.data()),
+                    late_[due].bytes.size());
+        ++due;
+    }
+    late_.erase(late_.begin(), late_.begin() + static_cast<std::ptrdiff_t>(due));
+    if (late_.empty()) return std::nullopt;
+    return late_.front().at - now;
 }
 
 void PtyBoard::run() {
@@ -150,8 +178,12 @@ void PtyBoard::run() {
         pollfd fds[2] = {{wakePipe_[0], POLLIN, 0}, {master_, POLLIN, 0}};
         const int nfds = master_ >= 0 ? 2 : 1;
         int timeout = -1;
-        if (const auto left = releaseHeld())
-            timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*left).count());
+        for (const auto& left : {releaseHeld(), releaseLate()}) {
+            if (!left) continue;
+            const int ms =
+                static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*left).count());
+            timeout = timeout < 0 ? ms : std::min(timeout, ms);
+        }
         if (::poll(fds, nfds, timeout) < 0) {
             if (errno == EINTR) continue;
             return;
@@ -199,7 +231,9 @@ void PtyBoard::handle(unsigned char byte) {
                 answer(0xF0);
             } else if (byte == 0xAA) {
                 state_ = State::AwaitCommand;
+                answeringHeader_ = true;
                 answer(0xF0);
+                answeringHeader_ = false;
             } else if (byte == 0xCC) {
                 {
                     std::lock_guard lock(mutex_);
@@ -229,10 +263,7 @@ void PtyBoard::answer(unsigned char byte) {
     bool twice, paced;
     {
         std::lock_guard lock(mutex_);
-        if (byte == 0xF0 && wrongAnswer_) {
-            byte = *wrongAnswer_;
-            state_ = State::Idle;  // a refused exchange starts over
-        }
+        if (byte == 0xF0 && wrongAnswer_) byte = *wrongAnswer_;
         delay = delay_;
         twice = doubleAnswer_ || doubleNext_;
         doubleNext_ = false;
@@ -243,6 +274,21 @@ void PtyBoard::answer(unsigned char byte) {
     if (paced) pause(kByteTime * (twice ? 2 : 1));
     const unsigned char out[2] = {byte, byte};
     std::lock_guard lock(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (answeringHeader_ && lateNextHeader_) {
+        late_.push_back({now + *lateNextHeader_,
+                         std::string(reinterpret_cast<const char*>(out), twice ? 2 : 1)});
+        lateNextHeader_.reset();
+        ++lateHeaders_;
+        changed_.notify_all();
+        return;  // the board's loop wakes for it when it is due
+    }
+    if (!late_.empty()) {
+        // Nothing overtakes a late answer.
+        late_.push_back({std::max(now, late_.back().at + kAnswersBehind),
+                         std::string(reinterpret_cast<const char*>(out), twice ? 2 : 1)});
+        return;
+    }
     if (stallUntil_) {
         if (std::chrono::steady_clock::now() < *stallUntil_) {
             held_.append(reinterpret_cast<const char*>(out), twice ? 2 : 1);
@@ -250,10 +296,7 @@ void PtyBoard::answer(unsigned char byte) {
         }
         endStallLocked();  // what was held goes first
     }
-    if (master_ < 0) return;
-    if (::write(master_, out, twice ? 2 : 1) <= 0) return;
-    line_.push_back({true, byte});
-    if (twice) line_.push_back({true, byte});
+    writeLocked(out, twice ? 2 : 1);
 }
 
 }  // namespace varnel::test

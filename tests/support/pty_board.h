@@ -34,7 +34,8 @@ class PtyBoard {
     void setInput(unsigned char value);
     // Answers nothing at all.
     void setSilent(bool silent);
-    // Answers every acknowledgement with this byte instead of 0xF0.
+    // Answers every acknowledgement with this byte instead of 0xF0. The board itself goes on as
+    // if it had answered 0xF0: after a header, the next byte is its command, whatever it is.
     void setWrongAnswer(std::optional<unsigned char> answer);
     // Sends every answer twice, in one write.
     void setDoubleAnswer(bool twice);
@@ -42,6 +43,13 @@ class PtyBoard {
     void setAnswerDelay(std::chrono::microseconds delay);
     // Sends the next answer twice, in one write.
     void doubleNextAnswer();
+    // Answers the next command header `delay` late. The board goes on at once as after any
+    // header (the next byte is its command); answers it gives meanwhile follow the late one in
+    // their order, kAnswersBehind apart.
+    void lateNextHeader(std::chrono::microseconds delay);
+    static constexpr std::chrono::milliseconds kAnswersBehind{3};
+    // How many headers have been answered late so far.
+    int lateHeaders() const;
     // Holds every answer back from now for `duration`, then sends what it held in one write, as
     // a stalled line or a loaded machine delivers late bytes together.
     void stall(std::chrono::microseconds duration);
@@ -71,6 +79,9 @@ class PtyBoard {
     // Writes the answers held back by a stall once it is over; the time left of it otherwise.
     std::optional<std::chrono::steady_clock::duration> releaseHeld();
     void endStallLocked();
+    // Writes the late answers that are due; the time until the next one otherwise.
+    std::optional<std::chrono::steady_clock::duration> releaseLate();
+    void writeLocked(const unsigned char* bytes, size_t count);
 
     int master_ = -1;
     int slave_ = -1;  // kept open so the master never reads EIO when the program closes the port
@@ -87,6 +98,13 @@ class PtyBoard {
     bool doubleNext_ = false;
     std::optional<std::chrono::steady_clock::time_point> stallUntil_;
     std::string held_;
+    std::optional<std::chrono::microseconds> lateNextHeader_;
+    int lateHeaders_ = 0;
+    struct LateAnswer {
+        std::chrono::steady_clock::time_point at;
+        std::string bytes;
+    };
+    std::vector<LateAnswer> late_;  // in the order they go out
     std::chrono::microseconds delay_{0};
     bool paced_ = false;
     std::string received_;
@@ -96,6 +114,7 @@ class PtyBoard {
     // Touched only by the board's thread.
     State state_ = State::Idle;
     unsigned char sentInput_ = 0;
+    bool answeringHeader_ = false;
 };
 
 // Line traces as the board records them.

@@ -192,8 +192,18 @@ void PosixSerialControl::PortOpen(bool open) {
         fail("PortOpen: cannot open", error, true);
     }
     try {
+        // Root passes through another program's exclusive use: such a port is left as it is,
+        // with nothing set, written or cleared. Devices without the mode answer ENOTTY or EINVAL.
+        int heldElsewhere = 0;
+        if (::ioctl(fd_, TIOCGEXCL, &heldElsewhere) != 0) {
+            if (errno != ENOTTY && errno != EINVAL) fail("PortOpen: TIOCGEXCL", errno);
+            heldElsewhere = 0;
+        }
+        if (heldElsewhere != 0) fail("PortOpen: in exclusive use by another program", EBUSY);
         // TIOCEXCL keeps other openers out, but root passes through it; the lock covers that.
-        if (::ioctl(fd_, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
+        if (::ioctl(fd_, TIOCEXCL) == 0)
+            exclusiveSet_ = true;
+        else if (errno != ENOTTY && errno != EINVAL)
             fail("PortOpen: TIOCEXCL", errno);
         if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
             fail("PortOpen: cannot lock", errno == EWOULDBLOCK ? EBUSY : errno);
@@ -241,9 +251,11 @@ void PosixSerialControl::applySettings(const char* operation) {
 void PosixSerialControl::closePort() {
     if (fd_ < 0) return;
     // The exclusive mode belongs to the terminal, not to this descriptor: it outlives the close
-    // while anyone else keeps the device open, and would keep ordinary users out of it.
-    ::ioctl(fd_, TIOCNXCL);  // a device without the mode (ENOTTY, EINVAL) has nothing to clear
-    ::close(fd_);            // also releases the lock
+    // while anyone else keeps the device open, and would keep ordinary users out of it. Only the
+    // mode this control set is cleared; another program's stays.
+    if (exclusiveSet_) ::ioctl(fd_, TIOCNXCL);
+    exclusiveSet_ = false;
+    ::close(fd_);  // also releases the lock
     fd_ = -1;
 }
 

@@ -66,6 +66,7 @@ class PosixSerialControl : public SerialControl {
     LineSettings settings_;
     int16_t inputLen_ = 0;
     int fd_ = -1;
+    bool exclusiveSet_ = false;  // this control put the open port in exclusive mode
     std::string openPath_;
 };
 

@@ -8,6 +8,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -63,11 +64,20 @@ TEST(LineSettingsText, ParsesWhatItCanHonourAndRejectsTheRest) {
     }
 }
 
+// Whether the terminal behind `fd` is in exclusive mode.
+bool exclusive(int fd) {
+    int set = 0;
+    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &set), 0) << std::strerror(errno);
+    return set != 0;
+}
+
 TEST_F(OnPty, OpensRawWithTheSettingsAndExclusively) {
+    // Opened first, the probe sees the terminal the control sets up without needing to get past
+    // its exclusive use, which only root can.
+    const int probe = ::open(board.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(probe, 0) << std::strerror(errno);
     open();
     ASSERT_TRUE(control.PortOpen());
-    const int probe = ::open(board.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(probe, 0) << "the board's own descriptor keeps the slave reachable as root";
     termios tio{};
     ASSERT_EQ(::tcgetattr(probe, &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio), B9600);
@@ -77,13 +87,21 @@ TEST_F(OnPty, OpensRawWithTheSettingsAndExclusively) {
     EXPECT_TRUE(tio.c_cflag & CREAD);
     EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO));
     EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL));
-    ::close(probe);
+    EXPECT_TRUE(exclusive(probe));
 
     PosixSerialControl second{[this](int16_t) { return board.path(); }};
-    EXPECT_THROW(second.PortOpen(true), SerialError) << "a port in use is refused";
+    try {
+        second.PortOpen(true);
+        ADD_FAILURE() << "a port in use opened twice";
+    } catch (const SerialError& e) {
+        EXPECT_EQ(e.kind(), SerialError::Kind::Busy) << e.what();
+    }
+    EXPECT_TRUE(exclusive(probe)) << "the refused opener left the mode alone";
     control.PortOpen(false);
     EXPECT_FALSE(control.PortOpen());
+    EXPECT_FALSE(exclusive(probe)) << "closing clears the exclusive mode the control set";
     EXPECT_NO_THROW(second.PortOpen(true)) << "closing releases it";
+    ::close(probe);
 }
 
 TEST_F(OnPty, RefusesWhatARealControlRefuses) {
@@ -329,6 +347,58 @@ TEST_F(UnreadLine, OutputWaitsForRoomThroughSignalsAndGivesUpOnlyAfterItsWait) {
         EXPECT_NE(std::string(e.what()).find(": Output: transmit timed out"), std::string::npos)
             << e.what();
     }
+}
+
+TEST_F(UnreadLine, PortThatAnotherProgramHoldsExclusivelyIsLeftUntouchedAndBusy) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "not root: an ordinary user's open of a port held exclusively is refused "
+                        "by the system before the control sees the port; only root gets past it";
+    // The other program: its own speed, in exclusive mode.
+    const int holder = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(holder, 0) << std::strerror(errno);
+    termios held{};
+    ASSERT_EQ(::tcgetattr(holder, &held), 0);
+    ::cfsetispeed(&held, B1200);
+    ::cfsetospeed(&held, B1200);
+    ASSERT_EQ(::tcsetattr(holder, TCSANOW, &held), 0);
+    ASSERT_EQ(::tcgetattr(holder, &held), 0);
+    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+
+    const auto paths = [this](int16_t port) {
+        return port == 1 ? path : std::string("/nonexistent/ttyVARNEL");
+    };
+    {
+        PosixSerialControl control{paths};
+        try {
+            control.PortOpen(true);
+            ADD_FAILURE() << "opened a port that another program holds exclusively";
+        } catch (const SerialError& e) {
+            EXPECT_EQ(e.kind(), SerialError::Kind::Busy) << e.what();
+            EXPECT_EQ(e.what(), "serial port 1 (" + path +
+                                    "): PortOpen: in exclusive use by another program: port busy");
+        }
+        EXPECT_FALSE(control.PortOpen());
+    }
+    // Discovery would write its probe byte into the other program's line.
+    PosixSerialControl control{paths};
+    InterfaceLink link{[&control]() -> SerialControl& { return control; }};
+    EXPECT_EQ(link.ConectarCOM1(), -1);
+    ASSERT_EQ(link.probes().size(), 1u);
+    EXPECT_EQ(link.probes()[0].result, ProbeOutcome::Result::Busy) << link.probes()[0].detail;
+
+    termios after{};
+    ASSERT_EQ(::tcgetattr(holder, &after), 0);
+    EXPECT_EQ(::cfgetispeed(&after), B1200);
+    EXPECT_EQ(::cfgetospeed(&after), B1200);
+    EXPECT_EQ(after.c_iflag, held.c_iflag);
+    EXPECT_EQ(after.c_oflag, held.c_oflag);
+    EXPECT_EQ(after.c_cflag, held.c_cflag);
+    EXPECT_EQ(after.c_lflag, held.c_lflag);
+    EXPECT_EQ(std::memcmp(after.c_cc, held.c_cc, sizeof held.c_cc), 0);
+    EXPECT_TRUE(exclusive(holder)) << "the other program's exclusive mode was cleared";
+    pollfd p{master, POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 200), 0) << "something was written to the other program's line";
+    ::close(holder);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The push button of both windows: it acts on Enter while it has the focus, as it does on Space,
-// without being a window's default button.
+// without being a window's default button, and once per press: a held key's repeats do nothing.
 #pragma once
 
 #include <QKeyEvent>
@@ -14,7 +14,7 @@ class PushButton : public QPushButton {
   protected:
     void keyPressEvent(QKeyEvent* event) override {
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-            click();
+            if (!event->isAutoRepeat()) click();
             event->accept();
             return;
         }

@@ -4,6 +4,7 @@
 #include "diagram/conexiones.h"
 
 #include "tests/console/window_fixture.h"
+#include "tests/support/hold_key.h"
 
 namespace varnel::test {
 namespace {
@@ -202,6 +203,24 @@ TEST_F(ConsoleWindow, FocusedButtonActsOnEnterAndSpace) {
         }
     }
     EXPECT_EQ(endCalls, 0);
+}
+
+// A key held down on a focused button repeats, as the window system sends it; the button acts once
+// per press, for Enter as for Space.
+TEST_F(ConsoleWindow, HeldKeyOnAFocusedButtonActsOnce) {
+    start();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        SCOPED_TRACE("key " + std::to_string(key));
+        setState(0, 0);
+        board.clearRecords();
+        form->Command1->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), form->Command1);
+        holdKey(form->Command1, key, 14);
+        EXPECT_EQ(board.commands(), std::vector<unsigned char>{0x22}) << "one press, one command";
+        EXPECT_EQ(form->torre().Rampa, 34);
+    }
 }
 
 TEST_F(ConsoleWindow, ButtonsWithNoBoardChangeTheStateAndWriteNothing) {

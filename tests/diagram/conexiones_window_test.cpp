@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "diagram/conexiones.h"
+#include "tests/support/hold_key.h"
 
 namespace varnel {
 namespace {
@@ -116,6 +117,22 @@ TEST(ConexionesWindow, VolverWithTheFocusHidesOnEnterAndSpace) {
         w.Command1->setFocus();
         ASSERT_EQ(QApplication::focusWidget(), w.Command1);
         QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_FALSE(w.isVisible());
+    }
+}
+
+// A key held down on "Volver" repeats; the button acts once for the press.
+TEST(ConexionesWindow, HeldKeyOnVolverActsOnce) {
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        SCOPED_TRACE("key " + std::to_string(key));
+        ConexionesHolder holder;
+        holder.show();
+        conexiones& w = holder.instance();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        w.Command1->setFocus();
+        QSignalSpy clicks(w.Command1, &QPushButton::clicked);
+        test::holdKey(w.Command1, key, 14);
+        EXPECT_EQ(clicks.count(), 1);
         EXPECT_FALSE(w.isVisible());
     }
 }

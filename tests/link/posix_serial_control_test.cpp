@@ -132,6 +132,31 @@ TEST_F(OnPty, NotATerminalIsRefusedAndLeftClosed) {
     EXPECT_FALSE(onFile.PortOpen());
 }
 
+// A device node with no hardware behind it fails to open with EIO, as /dev/ttyS1 does on many
+// PCs; here a pty whose slave is still locked. That is no such port, not a lost device.
+TEST(NoUart, NodeWithoutHardwareIsNoSuchPortAndTheProbeSaysSo) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    char name[128];
+    ASSERT_EQ(::ptsname_r(master, name, sizeof name), 0);
+    const std::string path = name;  // never unlocked: opening it gives EIO
+    PosixSerialControl control{[&](int16_t) { return path; }};
+    try {
+        control.PortOpen(true);
+        ADD_FAILURE() << "a locked pty opened";
+    } catch (const SerialError& e) {
+        EXPECT_EQ(e.kind(), SerialError::Kind::NoUart);
+        EXPECT_EQ(e.what(),
+                  "serial port 1 (" + path + "): PortOpen: cannot open: no such port (no UART)");
+    }
+    InterfaceLink link{[&]() -> SerialControl& { return control; }};
+    EXPECT_EQ(link.ConectarCOM1(), -1);
+    ASSERT_EQ(link.probes().size(), 1u);
+    EXPECT_EQ(describe(link.probes()[0]), "no such port (no UART)");
+    ::close(master);
+}
+
 TEST_F(OnPty, DiscoveryAndBothHandshakesMatchTheWorkedExamples) {
     board.setInput(0x05);
     EXPECT_EQ(link.Conectar(), 1);

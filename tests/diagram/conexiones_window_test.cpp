@@ -107,33 +107,26 @@ TEST(ConexionesWindow, NoDefaultCancelOrAccessKeyForVolver) {
     EXPECT_TRUE(w.isVisible());
 }
 
-TEST(ConexionesWindow, VolverWithTheFocusHidesOnEnterAndSpace) {
-    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
-        SCOPED_TRACE("key " + std::to_string(key));
-        ConexionesHolder holder;
-        holder.show();
-        conexiones& w = holder.instance();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-        w.Command1->setFocus();
-        ASSERT_EQ(QApplication::focusWidget(), w.Command1);
-        QTest::keyClick(QApplication::focusWidget(), key);
-        EXPECT_FALSE(w.isVisible());
-    }
-}
-
-// A key held down on "Volver" repeats; the button acts once for the press.
-TEST(ConexionesWindow, HeldKeyOnVolverActsOnce) {
-    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
-        SCOPED_TRACE("key " + std::to_string(key));
-        ConexionesHolder holder;
-        holder.show();
-        conexiones& w = holder.instance();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-        w.Command1->setFocus();
-        QSignalSpy clicks(w.Command1, &QPushButton::clicked);
-        test::holdKey(w.Command1, key, 14);
-        EXPECT_EQ(clicks.count(), 1);
-        EXPECT_FALSE(w.isVisible());
+// "Volver" with the focus acts on Enter (either key) and Space: once per press, also when the key
+// is held down and repeats.
+TEST(ConexionesWindow, VolverWithTheFocusHidesOnEnterAndSpaceOncePerPress) {
+    for (bool held : {false, true}) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+            SCOPED_TRACE(std::string(held ? "held " : "") + "key " + std::to_string(key));
+            ConexionesHolder holder;
+            holder.show();
+            conexiones& w = holder.instance();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+            w.Command1->setFocus();
+            ASSERT_EQ(QApplication::focusWidget(), w.Command1);
+            QSignalSpy clicks(w.Command1, &QPushButton::clicked);
+            if (held)
+                test::holdKey(w.Command1, key, 14);
+            else
+                QTest::keyClick(w.Command1, key);
+            EXPECT_EQ(clicks.count(), 1);
+            EXPECT_FALSE(w.isVisible());
+        }
     }
 }
 

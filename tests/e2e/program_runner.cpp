@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +53,8 @@ std::string descriptorRedirections(Surroundings::Descriptors descriptors) {
                    std::to_string(kPipeWithoutReader) + ">&-";
         case Surroundings::Descriptors::StandardClosed:
             return " <&- >&- 2>&-";
+        case Surroundings::Descriptors::StdoutAndStderrClosed:
+            return " >&- 2>&-";
     }
     return "";
 }
@@ -183,6 +186,14 @@ std::string ProgramRunner::errors() const {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+bool ProgramRunner::onDevNull(int descriptor) const {
+    struct stat null {};
+    struct stat opened {};
+    const std::string path = "/proc/" + std::to_string(pid_) + "/fd/" + std::to_string(descriptor);
+    return ::stat("/dev/null", &null) == 0 && ::stat(path.c_str(), &opened) == 0 &&
+           S_ISCHR(opened.st_mode) && opened.st_rdev == null.st_rdev;
 }
 
 }  // namespace varnel::test

@@ -31,6 +31,8 @@ struct Surroundings {
         StderrIntoAPipeWithoutReader,
         // 0, 1 and 2 all closed.
         StandardClosed,
+        // 1 and 2 closed, 0 open.
+        StdoutAndStderrClosed,
     };
     // Set to be ignored, as nohup does with SIGHUP.
     std::vector<int> ignoredSignals;
@@ -59,6 +61,8 @@ class ProgramRunner {
     // Waits for the end; the exit status (or 128 + signal), nothing on timeout.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout);
     std::string errors() const;
+    // Whether the running program has `descriptor` open on /dev/null.
+    bool onDevNull(int descriptor) const;
     // The folder the program runs from (its pictures are there).
     const std::string& programDir() const { return programDir_; }
 

@@ -1,28 +1,21 @@
 // Preloaded into the program by the end-to-end tests to start it in a hard spot, one library for
-// each: a system call that always fails as it does when the process has no file descriptor left
-// (VARNEL_FAIL_SIGNALFD, VARNEL_FAIL_PIPE2), or the ending signals blocked as a parent may leave
-// them (VARNEL_BLOCK_END_SIGNALS). Says on stderr what it did.
+// each: pipe2 always failing as it does when the process has no file descriptor left
+// (VARNEL_FAIL_PIPE2), or the ending signals blocked as a parent may leave them
+// (VARNEL_BLOCK_END_SIGNALS). Says on stderr what it did.
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <initializer_list>
 
-#if defined(VARNEL_FAIL_SIGNALFD)
-#define VARNEL_HARD_START "signalfd fails with EMFILE"
-extern "C" int signalfd(int, const sigset_t*, int) {
-    errno = EMFILE;
-    return -1;
-}
-#elif defined(VARNEL_FAIL_PIPE2)
+#if defined(VARNEL_FAIL_PIPE2)
 #define VARNEL_HARD_START "pipe2 fails with EMFILE"
 extern "C" int pipe2(int*, int) {
     errno = EMFILE;
     return -1;
 }
 #elif defined(VARNEL_BLOCK_END_SIGNALS)
-#define VARNEL_HARD_START "SIGTERM, SIGINT and SIGHUP blocked"
+#define VARNEL_HARD_START "SIGTERM, SIGINT, SIGHUP and SIGQUIT blocked"
 #endif
 
 namespace {
@@ -32,7 +25,7 @@ namespace {
     // Runs before main, while the program has its one thread: the same as an inherited mask.
     sigset_t endSignals;
     sigemptyset(&endSignals);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&endSignals, signal);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&endSignals, signal);
     sigprocmask(SIG_BLOCK, &endSignals, nullptr);
 #endif
     static constexpr char kSaid[] = "preloaded: " VARNEL_HARD_START "\n";

@@ -2,6 +2,8 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +40,25 @@ std::string portScript(const char* node, const PortSetup& port) {
     return "";
 }
 
+// Where stderr goes: the descriptor the pipe without reader waits on in the script.
+constexpr int kPipeWithoutReader = 9;
+
+// The redirections of the program's own command line.
+std::string descriptorRedirections(Surroundings::Descriptors descriptors) {
+    switch (descriptors) {
+        case Surroundings::Descriptors::Open:
+            return "";
+        case Surroundings::Descriptors::StderrIntoAPipeWithoutReader:
+            return " 2>&" + std::to_string(kPipeWithoutReader) + " " +
+                   std::to_string(kPipeWithoutReader) + ">&-";
+        case Surroundings::Descriptors::StandardClosed:
+            return " <&- >&- 2>&-";
+        case Surroundings::Descriptors::StdoutAndStderrClosed:
+            return " >&- 2>&-";
+    }
+    return "";
+}
+
 }  // namespace
 
 std::string ProgramRunner::unavailableReason() {
@@ -51,7 +72,7 @@ std::string ProgramRunner::unavailableReason() {
 }
 
 ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir,
-                             std::string preload, bool unprivileged) {
+                             std::string preload, bool unprivileged, Surroundings surroundings) {
     char tmpl[] = "/tmp/varnel-e2e.XXXXXX";
     if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
     workDir_ = tmpl;
@@ -89,8 +110,12 @@ ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictu
               "mount --rbind \"$old/$d\" /dev/$d; done\n"
            << portScript("ttyS0", port1) << portScript("ttyS1", port2);
     if (!preload.empty()) script << "export LD_PRELOAD=" << quoted(preload) << "\n";
+    // An ignored signal stays ignored across exec.
+    for (int signal : surroundings.ignoredSignals)
+        script << "trap '' " << ::sigabbrev_np(signal) << "\n";
     script << "exec " << (unprivileged ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "")
-           << quoted(programDir_ + "/varnel") << "\n";
+           << quoted(programDir_ + "/varnel") << descriptorRedirections(surroundings.descriptors)
+           << "\n";
     const std::string scriptText = script.str();
     const std::string errorsPath = workDir_ + "/stderr.txt";
 
@@ -100,6 +125,20 @@ ProgramRunner::ProgramRunner(PortSetup port1, PortSetup port2, std::string pictu
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ::setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
         ::unsetenv("ASAN_OPTIONS");  // the program may be a sanitized build; keep its defaults
+        // The signals as a plain parent leaves them, whatever this process does with its own.
+        for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE}) ::signal(signal, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (surroundings.descriptors == Surroundings::Descriptors::StderrIntoAPipeWithoutReader) {
+            int ends[2];
+            if (::pipe(ends) != 0) ::_exit(127);
+            ::close(ends[0]);
+            if (ends[1] != kPipeWithoutReader) {
+                if (::dup2(ends[1], kPipeWithoutReader) < 0) ::_exit(127);
+                ::close(ends[1]);
+            }
+        }
         FILE* err = std::freopen(errorsPath.c_str(), "w", stderr);
         (void)err;
         FILE* out = std::freopen("/dev/null", "w", stdout);
@@ -147,6 +186,14 @@ std::string ProgramRunner::errors() const {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+bool ProgramRunner::onDevNull(int descriptor) const {
+    struct stat null {};
+    struct stat opened {};
+    const std::string path = "/proc/" + std::to_string(pid_) + "/fd/" + std::to_string(descriptor);
+    return ::stat("/dev/null", &null) == 0 && ::stat(path.c_str(), &opened) == 0 &&
+           S_ISCHR(opened.st_mode) && opened.st_rdev == null.st_rdev;
 }
 
 }  // namespace varnel::test

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace varnel::test {
 
@@ -20,6 +21,24 @@ struct PortSetup {
     static PortSetup device(std::string path) { return {Kind::Device, std::move(path)}; }
 };
 
+// How the parent leaves the program's signals and standard descriptors. By default every signal
+// is at its default action and unblocked, stdin and stdout are on /dev/null and stderr goes into
+// a file the test reads.
+struct Surroundings {
+    enum class Descriptors {
+        Open,
+        // stderr into a pipe whose reader has gone, as `varnel 2>&1 | less` once less has quit.
+        StderrIntoAPipeWithoutReader,
+        // 0, 1 and 2 all closed.
+        StandardClosed,
+        // 1 and 2 closed, 0 open.
+        StdoutAndStderrClosed,
+    };
+    // Set to be ignored, as nohup does with SIGHUP.
+    std::vector<int> ignoredSignals;
+    Descriptors descriptors = Descriptors::Open;
+};
+
 class ProgramRunner {
   public:
     // Empty when namespaces can be used here, else why not.
@@ -29,7 +48,8 @@ class ProgramRunner {
     // `unprivileged`: the program runs as the user nobody, as an operator outside the group
     // that owns the serial devices would.
     ProgramRunner(PortSetup port1, PortSetup port2, std::string pictureDir = {},
-                  std::string preload = {}, bool unprivileged = false);
+                  std::string preload = {}, bool unprivileged = false,
+                  Surroundings surroundings = {});
     ~ProgramRunner();
     ProgramRunner(const ProgramRunner&) = delete;
     ProgramRunner& operator=(const ProgramRunner&) = delete;
@@ -41,6 +61,8 @@ class ProgramRunner {
     // Waits for the end; the exit status (or 128 + signal), nothing on timeout.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout);
     std::string errors() const;
+    // Whether the running program has `descriptor` open on /dev/null.
+    bool onDevNull(int descriptor) const;
     // The folder the program runs from (its pictures are there).
     const std::string& programDir() const { return programDir_; }
 

@@ -17,6 +17,7 @@ namespace varnel::test {
 namespace {
 
 using namespace std::chrono_literals;
+
 // The console's ticks counted on the line, from where a fault is over to the first tick in step:
 // 1 when the first tick that starts after it is whole and acknowledged.
 constexpr size_t kTicksBackInStep = 3;

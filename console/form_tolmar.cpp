@@ -122,16 +122,15 @@ void FormTolmar::Command6_Click() {
     // The program ends whatever became of the stop command, but an operator must know when a
     // board that was found did not confirm it.
     guard_.run("Command6_Click", [this] {
+        std::string unsure;
         try {
             if (!torre_.stopForSure() && link_.PuertoActivo() > 0)
-                guard_.failed("stop", "Command6_Click",
-                              "the board did not acknowledge the stop command; the motors may "
-                              "still be running");
+                unsure = "the board did not acknowledge the stop command";
         } catch (const SerialError& e) {
-            guard_.failed("stop", "Command6_Click",
-                          std::string("the stop command was not sent (") + e.what() +
-                              "); the motors may still be running");
+            unsure = std::string("the stop command was not sent (") + e.what() + ")";
         }
+        if (!unsure.empty())
+            guard_.failed("stop", "Command6_Click", unsure + "; the motors may still be running");
     });
     endProgram();
 }

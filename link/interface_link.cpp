@@ -1,6 +1,5 @@
 #include "link/interface_link.h"
 
-#include <thread>
 #include <utility>
 
 namespace varnel {
@@ -188,15 +187,8 @@ bool InterfaceLink::letLineGoQuiet(std::chrono::milliseconds quiet,
         const auto now = timing_.now();
         if (now - heard >= quiet) return true;
         if (now >= deadline) return false;
-        pause(std::chrono::milliseconds(1));
+        timing_.pause(std::chrono::milliseconds(1));
     }
-}
-
-void InterfaceLink::pause(std::chrono::microseconds duration) const {
-    if (timing_.pause)
-        timing_.pause(duration);
-    else
-        std::this_thread::sleep_for(duration);
 }
 
 bool InterfaceLink::LeerEntradas() {

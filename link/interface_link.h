@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/serial_control.h"
@@ -36,7 +37,9 @@ struct ProbeOutcome {
 struct LinkTiming {
     using Clock = std::chrono::steady_clock;
     std::function<Clock::time_point()> now = [] { return Clock::now(); };
-    std::function<void(std::chrono::microseconds)> pause;  // empty: sleep for that long
+    std::function<void(std::chrono::microseconds)> pause = [](std::chrono::microseconds d) {
+        std::this_thread::sleep_for(d);
+    };
 };
 
 // Bytes as hex text, "AA F0".
@@ -92,8 +95,6 @@ class InterfaceLink {
     bool linkUp() const { return puertoActivo_ != 0 && puertoActivo_ != -1; }
     // Waits for one byte and reads it; false when the answer is missing or not exactly 0xF0.
     bool acknowledged();
-
-    void pause(std::chrono::microseconds duration) const;
 
     ControlAccessor control_;
     LinkTiming timing_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/e2e/end_to_end.h"
 #include "tests/support/pty_board.h"
@@ -21,19 +22,18 @@ size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-// The last line of a text.
-std::string lastLine(const std::string& text) {
-    const size_t end = text.empty() || text.back() != '\n' ? text.size() : text.size() - 1;
-    const size_t start = text.rfind('\n', end == 0 ? 0 : end - 1);
-    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start + 1));
-}
-
-class BoardLines : public EndToEnd {};
+class BoardLines : public EndToEnd {
+  protected:
+    static std::string lastLine(const std::string& text) {
+        const std::vector<std::string> all = lines(text);
+        return all.empty() ? std::string() : all.back();
+    }
+};
 
 TEST_F(BoardLines, ALastingSilenceAfterTwoShortOnesIsToldAtOnce) {
     PtyBoard board;
     ProgramRunner program(PortSetup::device(board.path()), PortSetup::absent());
-    ASSERT_TRUE(eventually([&] { return board.commands().size() >= 5; })) << program.errors();
+    awaitTicks(board, program);
     // Two short silences, each told and its end told: the four lines allowed at once.
     for (size_t spell = 1; spell <= 2; ++spell) {
         board.setSilent(true);

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "tests/e2e/program_runner.h"
 #include "tests/support/pty_board.h"
@@ -33,6 +35,20 @@ class EndToEnd : public ::testing::Test {
     template <typename F>
     static bool eventually(F done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         return waitUntil(std::move(done), timeout);
+    }
+
+    // Waits for start-up and a few ticks with the board on port 1 answering.
+    static void awaitTicks(const PtyBoard& board, const ProgramRunner& program) {
+        ASSERT_TRUE(eventually([&] { return board.commands().size() >= 5; })) << program.errors();
+        ASSERT_TRUE(startsWith(board.line(), kStartUp));
+    }
+
+    // The lines of a text, without their ends.
+    static std::vector<std::string> lines(const std::string& text) {
+        std::vector<std::string> result;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) result.push_back(line);
+        return result;
     }
 
     static bool startsWith(const Line& line, const Line& prefix) {

@@ -22,7 +22,8 @@ class ExitStop : public EndToEnd {
     // Start-up, then both motors running on the board's inputs, so the stop has something to
     // stop and the last command before it is not already 0.
     static void running(PtyBoard& board, const ProgramRunner& program) {
-        ASSERT_TRUE(eventually([&] { return board.commands().size() >= 5; })) << program.errors();
+        awaitTicks(board, program);
+        if (HasFatalFailure()) return;
         board.setInput(5);
         ASSERT_TRUE(eventually([&] { return recentTick(board.line(), 5, 35); }, 2s))
             << program.errors();

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,12 +32,6 @@ const std::string kLostThenAnswering =
 
 class FaultTable : public EndToEnd {
   protected:
-    // Waits for start-up and a few ticks with the board answering.
-    static void awaitTicks(const PtyBoard& board, const ProgramRunner& program) {
-        ASSERT_TRUE(eventually([&] { return board.commands().size() >= 5; })) << program.errors();
-        ASSERT_TRUE(startsWith(board.line(), kStartUp));
-    }
-
     // The program goes on ticking: the board keeps accepting commands.
     static bool ticksGoOn(const PtyBoard& board) {
         const size_t before = board.commands().size();
@@ -60,14 +53,6 @@ class FaultTable : public EndToEnd {
                 fs::copy_file(entry.path(), dir / entry.path().filename(),
                               fs::copy_options::overwrite_existing);
         return dir.string();
-    }
-
-    // The lines of a text, without their ends.
-    static std::vector<std::string> lines(const std::string& text) {
-        std::vector<std::string> result;
-        std::istringstream in(text);
-        for (std::string line; std::getline(in, line);) result.push_back(line);
-        return result;
     }
 
     static bool onlyBytes(const std::string& bytes, const std::string& allowed) {

@@ -82,7 +82,8 @@ class Resync : public EndToEnd {
     }
 
     static void inStep(PtyBoard& board, const ProgramRunner& program) {
-        ASSERT_TRUE(eventually([&] { return board.commands().size() >= 5; })) << program.errors();
+        awaitTicks(board, program);
+        if (HasFatalFailure()) return;
         board.setInput(5);
         ASSERT_TRUE(eventually([&] { return hasTick(board.line()); }, 2s));
     }
